@@ -1,0 +1,16 @@
+#pragma once
+
+#include <QString>
+
+// Where Vintrelle keeps its files. Every path honours the XDG variables, so tests redirect them
+// to temporary folders by setting XDG_DATA_HOME and HOME.
+
+// The library file: <application data>/Vintrelle/native-library.json.
+QString VintrelleNativeLibraryPath();
+
+// The folder that receives the previous bridge folder when the bridge is reinstalled.
+QString VintrelleBridgeBackupsPath();
+
+// The resources folder (launcher page, VintrelleBridge Remote Script): $VINTRELLE_RESOURCES when
+// set, else share/vintrelle beside an installed binary, else the source tree's resources/.
+QString VintrelleResourcesPath();
