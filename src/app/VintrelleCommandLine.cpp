@@ -1,0 +1,112 @@
+#include "VintrelleCommandLine.h"
+
+#include <QEventLoop>
+#include <QFile>
+#include <QJsonDocument>
+#include <QTextStream>
+
+namespace {
+
+std::optional<QJsonObject> parseObject(const QByteArray &text)
+{
+    QJsonParseError parseError;
+    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
+VintrelleCommandLine::Invocation usage(const QString &problem)
+{
+    return {VintrelleCommandLine::Mode::UsageError, {}, problem};
+}
+
+} // namespace
+
+QString VintrelleCommandLine::helpText()
+{
+    return QStringLiteral(
+        "Usage: vintrelle [option]\n"
+        "Your favourite plug-ins, one gesture away in Ableton Live.\n"
+        "\n"
+        "  (no option)            start, or ask the running instance to open the quick menu\n"
+        "  --welcome              start showing the welcome window\n"
+        "  --toggle               toggle the running instance's quick menu\n"
+        "  --command JSON         run one command object, e.g. '{\"op\":\"export\"}'\n"
+        "  --commands FILE|-      run one command object per line of FILE (- for standard input)\n"
+        "  --help                 show this help\n"
+        "  --version              show the version\n"
+        "\n"
+        "Each command prints one line: {\"result\": {...}} or {\"error\": \"message\"}.\n"
+        "Exit status: 0 when every command succeeded, 1 when one failed, 2 for a usage error.\n");
+}
+
+VintrelleCommandLine::Invocation VintrelleCommandLine::parse(const QStringList &arguments)
+{
+    if (arguments.isEmpty())
+        return {Mode::Application, {}, {}};
+    const QString option = arguments.first();
+    if (option == QLatin1String("--help") || option == QLatin1String("-h"))
+        return {Mode::Help, {}, {}};
+    if (option == QLatin1String("--version"))
+        return {Mode::Version, {}, {}};
+    if (option != QLatin1String("--command") && option != QLatin1String("--commands"))
+        return usage(QStringLiteral("unknown option %1 (see --help)").arg(option));
+    if (arguments.size() != 2)
+        return usage(QStringLiteral("%1 takes exactly one argument (see --help)").arg(option));
+
+    if (option == QLatin1String("--command")) {
+        const auto command = parseObject(arguments.at(1).toUtf8());
+        if (!command)
+            return usage(QStringLiteral("the command is not a JSON object"));
+        return {Mode::Commands, {*command}, {}};
+    }
+
+    QFile file;
+    const QString source = arguments.at(1);
+    const bool opened = source == QLatin1String("-") ? file.open(stdin, QIODevice::ReadOnly)
+                                                     : (file.setFileName(source), file.open(QIODevice::ReadOnly));
+    if (!opened)
+        return usage(QStringLiteral("could not read %1: %2").arg(source, file.errorString()));
+    const QByteArray text = file.readAll();
+    QList<QJsonObject> commands;
+    qsizetype lineNumber = 0;
+    for (const QByteArray &line : text.split('\n')) {
+        ++lineNumber;
+        if (line.trimmed().isEmpty())
+            continue;
+        const auto command = parseObject(line);
+        if (!command)
+            return usage(QStringLiteral("line %1 is not a JSON object; nothing was run").arg(lineNumber));
+        commands.append(*command);
+    }
+    return {Mode::Commands, commands, {}};
+}
+
+int VintrelleCommandLine::run(const QList<QJsonObject> &commands, const VintrelleCommandExecutor &execute,
+                              QTextStream &out)
+{
+    int status = 0;
+    for (const QJsonObject &command : commands) {
+        QEventLoop loop;
+        bool answered = false;
+        QJsonObject line;
+        execute(command, [&](std::optional<QJsonObject> result, std::optional<QString> error) {
+            if (answered)
+                return;
+            answered = true;
+            if (error)
+                line = {{"error", *error}};
+            else
+                line = {{"result", result.value_or(QJsonObject())}};
+            loop.quit();
+        });
+        if (!answered)
+            loop.exec();
+        if (line.contains(QLatin1String("error")))
+            status = 1;
+        out << QJsonDocument(line).toJson(QJsonDocument::Compact) << '\n';
+        out.flush();
+    }
+    return status;
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+
+class QTextStream;
+
+// The answer to one command: a result, or an error message.
+using VintrelleReply = std::function<void(std::optional<QJsonObject> result, std::optional<QString> error)>;
+// Runs one command and answers through the reply exactly once, now or later on the main thread.
+using VintrelleCommandExecutor = std::function<void(const QJsonObject &command, VintrelleReply reply)>;
+
+// `vintrelle --command JSON` and `vintrelle --commands FILE|-`: one line of compact JSON per
+// command on stdout. Exit status 0 when every command succeeded, 1 when one failed, 2 for a usage
+// error (in which case nothing runs).
+class VintrelleCommandLine
+{
+public:
+    enum class Mode { Help, Version, Commands, Application, UsageError };
+    static constexpr int usageError = 2;
+
+    struct Invocation
+    {
+        Mode mode = Mode::Application;
+        QList<QJsonObject> commands;
+        QString problem; // for UsageError
+    };
+
+    // Reads the arguments (without the program name) and, for the command modes, every command
+    // before any runs.
+    static Invocation parse(const QStringList &arguments);
+
+    // Runs the commands in order, whatever the earlier ones answered; waits for each reply.
+    static int run(const QList<QJsonObject> &commands, const VintrelleCommandExecutor &execute, QTextStream &out);
+
+    static QString helpText();
+};
