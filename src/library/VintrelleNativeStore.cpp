@@ -20,10 +20,13 @@ bool makeOwnerOnlyPath(const QString &folder, VintrelleError *error)
     const QString parent = QFileInfo(clean).path();
     if (parent != clean && !makeOwnerOnlyPath(parent, error))
         return false;
-    if (::mkdir(QFile::encodeName(clean).constData(), 0700) != 0 && errno != EEXIST)
-        return VTFail(error, QStringLiteral("Could not create the folder %1: %2.")
-                                 .arg(QDir::toNativeSeparators(clean), qt_error_string(errno)));
-    return true;
+    if (::mkdir(QFile::encodeName(clean).constData(), 0700) == 0)
+        return true;
+    const int failure = errno;
+    if (failure == EEXIST && QFileInfo(clean).isDir()) // made by someone else meanwhile
+        return true;
+    return VTFail(error, QStringLiteral("Could not create the folder %1: %2.")
+                             .arg(QDir::toNativeSeparators(clean), qt_error_string(failure)));
 }
 
 } // namespace
