@@ -59,7 +59,7 @@ bool VintrelleNativeStore::read(VintrelleError *error)
     const QJsonValue version = state.value(QLatin1String("nativeVersion"));
     if (!version.isDouble() || version.toDouble() != 1)
         return false;
-    if (!VTValidateCategories(state.value(QLatin1String("categories")), error))
+    if (!m_cache.validate(state.value(QLatin1String("categories")), error))
         return false;
     m_state = state;
     return true;
@@ -67,9 +67,13 @@ bool VintrelleNativeStore::read(VintrelleError *error)
 
 bool VintrelleNativeStore::commit(const QJsonObject &state, VintrelleError *error)
 {
-    if (!VTValidateCategories(state.value(QLatin1String("categories")), error))
+    const std::optional<QByteArray> text = m_cache.saveText(state, error);
+    if (!text)
         return false;
-    const QByteArray data = QJsonDocument(state).toJson(QJsonDocument::Compact);
+    // A file the next start would refuse to read must never replace a good one.
+    if (text->size() > VintrelleLimits::savedFileBytes)
+        return VTFail(error, QStringLiteral("The saved library is too large."));
+    const QByteArray &data = *text;
     if (!makeOwnerOnlyPath(QFileInfo(m_url).path(), error))
         return false;
 

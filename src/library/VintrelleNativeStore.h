@@ -1,5 +1,6 @@
 #pragma once
 
+#include "VintrelleCategoryCache.h"
 #include "VintrelleLibraryDocument.h"
 
 #include <QJsonArray>
@@ -52,4 +53,5 @@ private:
     std::optional<QJsonObject> m_state;
     QList<QJsonArray> m_undo;
     QList<QJsonArray> m_redo;
+    VintrelleCategoryCache m_cache;
 };

@@ -40,23 +40,23 @@ struct Lookup
 
 Lookup find(const QJsonArray &list, const QJsonValue &id, const QJsonValue &categoryID)
 {
+    // Compared as JSON values, which spares turning every stored identifier into a QString.
     Lookup found;
     const bool hasId = id.isString(), hasCategoryID = categoryID.isString();
-    const QString wantedId = id.toString(), wantedCategory = categoryID.toString();
     for (qsizetype index = 0; index < list.size(); ++index) {
         const QJsonObject category = list.at(index).toObject();
-        const QString categoryId = category.value(kId).toString();
-        if (hasCategoryID && found.destination < 0 && categoryId == wantedCategory)
+        const QJsonValue categoryId = category.value(kId);
+        if (hasCategoryID && found.destination < 0 && categoryId == categoryID)
             found.destination = index;
         if (!hasId)
             continue;
-        if (found.category < 0 && categoryId == wantedId)
+        if (found.category < 0 && categoryId == id)
             found.category = index;
         if (found.owner >= 0)
             continue;
         const QJsonArray entries = category.value(kEntries).toArray();
         for (qsizetype position = 0; position < entries.size(); ++position) {
-            if (entries.at(position).toObject().value(kId).toString() == wantedId) {
+            if (entries.at(position).toObject().value(kId) == id) {
                 found.owner = index;
                 found.entry = position;
                 break;

@@ -1,0 +1,47 @@
+#include "LibraryFixtures.h"
+#include "VintrelleNativeStore.h"
+
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+
+class TestCrashSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // A process killed at any moment of a save leaves the old or the new library, whole.
+    void killedSaverLeavesAWholeLibrary()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("Vintrelle/native-library.json");
+        const QJsonArray first = generatedCategories(200, 6000), second = generatedCategories(150, 5000);
+        QVERIFY(VintrelleNativeStore(path).commit(stateWith(first), nullptr));
+
+        int sawFirst = 0, sawSecond = 0;
+        for (int round = 0; round < 60; ++round) {
+            QProcess saver;
+            saver.start(QStringLiteral(LIBRARY_SAVE_LOOP), {path});
+            QVERIFY(saver.waitForReadyRead(10000));
+            QThread::msleep(QRandomGenerator::global()->bounded(1, 60));
+            ::kill(pid_t(saver.processId()), SIGKILL);
+            QVERIFY(saver.waitForFinished(10000));
+            QCOMPARE(saver.exitStatus(), QProcess::CrashExit);
+
+            VintrelleNativeStore store(path);
+            VintrelleError error;
+            QVERIFY2(store.read(&error), qPrintable(error.value_or("read failed without a message")));
+            const QJsonArray categories = store.state()->value("categories").toArray();
+            QVERIFY(categories == first || categories == second);
+            (categories == first ? sawFirst : sawSecond)++;
+        }
+        // Both outcomes occur, so kills did land between and during saves.
+        QVERIFY(sawFirst > 0 && sawSecond > 0);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestCrashSafety)
+#include "tst_crash_safety.moc"
