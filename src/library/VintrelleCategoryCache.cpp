@@ -1,18 +1,13 @@
 #include "VintrelleCategoryCache.h"
 
 #include "VintrelleJsonWriter.h"
+#include "VintrelleLibraryKeys.h"
 
 #include <QSet>
 
 namespace {
 
-const QLatin1String kId("id");
-const QLatin1String kName("name");
-const QLatin1String kParentId("parentId");
-const QLatin1String kEntries("entries");
-const QLatin1String kLabel("label");
-const QLatin1String kUri("uri");
-const QLatin1String kPath("path");
+namespace key = VintrelleKeys;
 
 // VTText for a value already read as text.
 bool fits(const QString &text, qsizetype maximum)
@@ -50,9 +45,9 @@ bool VintrelleCategoryCache::validate(const QJsonValue &value, QStringList *orde
         if (!categoryValue.isObject())
             return VTFail(error, invalidCategories);
         const QJsonObject category = categoryValue.toObject();
-        const QJsonValue idValue = category.value(kId);
+        const QJsonValue idValue = category.value(key::id);
         const QString id = idValue.toString();
-        const QJsonValue parentId = category.value(kParentId);
+        const QJsonValue parentId = category.value(key::parentId);
 
         // A category seen before with the same content passed every check of its own; only the
         // checks that span categories remain, in the same order as below.
@@ -72,8 +67,8 @@ bool VintrelleCategoryCache::validate(const QJsonValue &value, QStringList *orde
             continue;
         }
 
-        const QJsonValue entriesValue = category.value(kEntries);
-        const QJsonValue name = category.value(kName);
+        const QJsonValue entriesValue = category.value(key::entries);
+        const QJsonValue name = category.value(key::name);
         if (!idValue.isString() || !fits(id, VintrelleLimits::identifier) || seen.contains(id) || !name.isString() ||
             !fits(name.toString(), VintrelleLimits::name) ||
             !(parentId.isNull() || (parentId.isString() && fits(parentId.toString(), VintrelleLimits::identifier))) ||
@@ -90,8 +85,8 @@ bool VintrelleCategoryCache::validate(const QJsonValue &value, QStringList *orde
             if (++entryCount > VintrelleLimits::entries || !entryValue.isObject())
                 return VTFail(error, invalidPlugins);
             const QJsonObject entry = entryValue.toObject();
-            const QJsonValue entryIdValue = entry.value(kId), label = entry.value(kLabel), uriValue = entry.value(kUri),
-                             path = entry.value(kPath);
+            const QJsonValue entryIdValue = entry.value(key::id), label = entry.value(key::label), uriValue = entry.value(key::uri),
+                             path = entry.value(key::path);
             if (!entryIdValue.isString() || !label.isString() || !uriValue.isString() || !path.isString())
                 return VTFail(error, invalidPlugins);
             const QString entryId = entryIdValue.toString(), uri = uriValue.toString();

@@ -1,6 +1,7 @@
 // The library commands: every edit works on a copy, is validated and saved whole, and only then
 // replaces the store's state.
 
+#include "VintrelleLibraryKeys.h"
 #include "VintrelleNativeStore.h"
 
 #include <QHash>
@@ -13,14 +14,7 @@
 
 namespace {
 
-const QLatin1String kId("id");
-const QLatin1String kName("name");
-const QLatin1String kLabel("label");
-const QLatin1String kUri("uri");
-const QLatin1String kPath("path");
-const QLatin1String kParentId("parentId");
-const QLatin1String kEntries("entries");
-const QLatin1String kCategories("categories");
+namespace key = VintrelleKeys;
 
 constexpr qsizetype importTextLimit = 5 * 1024 * 1024;
 
@@ -45,7 +39,7 @@ Lookup find(const QJsonArray &list, const QJsonValue &id, const QJsonValue &cate
     const bool hasId = id.isString(), hasCategoryID = categoryID.isString();
     for (qsizetype index = 0; index < list.size(); ++index) {
         const QJsonObject category = list.at(index).toObject();
-        const QJsonValue categoryId = category.value(kId);
+        const QJsonValue categoryId = category.value(key::id);
         if (hasCategoryID && found.destination < 0 && categoryId == categoryID)
             found.destination = index;
         if (!hasId)
@@ -54,9 +48,9 @@ Lookup find(const QJsonArray &list, const QJsonValue &id, const QJsonValue &cate
             found.category = index;
         if (found.owner >= 0)
             continue;
-        const QJsonArray entries = category.value(kEntries).toArray();
+        const QJsonArray entries = category.value(key::entries).toArray();
         for (qsizetype position = 0; position < entries.size(); ++position) {
-            if (entries.at(position).toObject().value(kId) == id) {
+            if (entries.at(position).toObject().value(key::id) == id) {
                 found.owner = index;
                 found.entry = position;
                 break;
@@ -68,8 +62,8 @@ Lookup find(const QJsonArray &list, const QJsonValue &id, const QJsonValue &cate
 
 bool holdsUri(const QJsonObject &category, const QJsonValue &uri)
 {
-    for (const QJsonValue &entry : category.value(kEntries).toArray())
-        if (entry.toObject().value(kUri) == uri)
+    for (const QJsonValue &entry : category.value(key::entries).toArray())
+        if (entry.toObject().value(key::uri) == uri)
             return true;
     return false;
 }
@@ -77,18 +71,18 @@ bool holdsUri(const QJsonObject &category, const QJsonValue &uri)
 void appendEntry(QJsonArray &list, qsizetype categoryIndex, const QJsonObject &entry)
 {
     QJsonObject category = list.at(categoryIndex).toObject();
-    QJsonArray entries = category.value(kEntries).toArray();
+    QJsonArray entries = category.value(key::entries).toArray();
     entries.append(entry);
-    category.insert(kEntries, entries);
+    category.insert(key::entries, entries);
     list.replace(categoryIndex, category);
 }
 
 QJsonObject takeEntry(QJsonArray &list, qsizetype categoryIndex, qsizetype position)
 {
     QJsonObject category = list.at(categoryIndex).toObject();
-    QJsonArray entries = category.value(kEntries).toArray();
+    QJsonArray entries = category.value(key::entries).toArray();
     const QJsonObject entry = entries.takeAt(position).toObject();
-    category.insert(kEntries, entries);
+    category.insert(key::entries, entries);
     list.replace(categoryIndex, category);
     return entry;
 }
@@ -96,13 +90,13 @@ QJsonObject takeEntry(QJsonArray &list, qsizetype categoryIndex, qsizetype posit
 bool deleteItem(QJsonArray &list, const Lookup &found, VintrelleError *error)
 {
     if (found.category >= 0) {
-        QSet<QString> doomed{list.at(found.category).toObject().value(kId).toString()};
+        QSet<QString> doomed{list.at(found.category).toObject().value(key::id).toString()};
         for (bool grew = true; grew;) { // each pass reaches one level deeper
             grew = false;
             for (const QJsonValue &value : std::as_const(list)) {
                 const QJsonObject category = value.toObject();
-                const QJsonValue parent = category.value(kParentId);
-                const QString id = category.value(kId).toString();
+                const QJsonValue parent = category.value(key::parentId);
+                const QString id = category.value(key::id).toString();
                 if (parent.isString() && doomed.contains(parent.toString()) && !doomed.contains(id)) {
                     doomed.insert(id);
                     grew = true;
@@ -111,7 +105,7 @@ bool deleteItem(QJsonArray &list, const Lookup &found, VintrelleError *error)
         }
         QJsonArray kept;
         for (const QJsonValue &value : std::as_const(list))
-            if (!doomed.contains(value.toObject().value(kId).toString()))
+            if (!doomed.contains(value.toObject().value(key::id).toString()))
                 kept.append(value);
         list = kept;
         return true;
@@ -139,23 +133,23 @@ bool reorderItem(QJsonArray &list, const Lookup &found, const QJsonValue &indexV
 
     if (found.owner >= 0 && found.category < 0) {
         QJsonObject category = list.at(found.owner).toObject();
-        QJsonArray entries = category.value(kEntries).toArray();
+        QJsonArray entries = category.value(key::entries).toArray();
         const auto index = validIndex(entries.size());
         if (!index)
             return VTFail(error, unavailable);
         const QJsonValue entry = entries.takeAt(found.entry);
         entries.insert(*index, entry);
-        category.insert(kEntries, entries);
+        category.insert(key::entries, entries);
         list.replace(found.owner, category);
         return true;
     }
 
-    const QJsonValue parent = list.at(found.category).toObject().value(kParentId);
+    const QJsonValue parent = list.at(found.category).toObject().value(key::parentId);
     QList<qsizetype> siblingSlots;
     QJsonArray siblings;
     qsizetype itemPosition = -1;
     for (qsizetype index = 0; index < list.size(); ++index) {
-        if (list.at(index).toObject().value(kParentId) != parent)
+        if (list.at(index).toObject().value(key::parentId) != parent)
             continue;
         if (index == found.category)
             itemPosition = siblingSlots.size();
@@ -184,26 +178,26 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
     const QJsonValue version = file.value(QLatin1String("version"));
     if (parseError.error != QJsonParseError::NoError || !document.isObject() ||
         file.value(QLatin1String("format")) != QJsonValue(QStringLiteral("Vintrelle Library")) ||
-        !version.isDouble() || version.toDouble() != 1 || !file.value(kCategories).isArray())
+        !version.isDouble() || version.toDouble() != 1 || !file.value(key::categories).isArray())
         return VTFail(error, unsupported);
 
     // Entry identifiers of a file never matter: they could collide with the library's own.
-    QJsonArray imported = file.value(kCategories).toArray();
+    QJsonArray imported = file.value(key::categories).toArray();
     for (qsizetype index = 0; index < imported.size(); ++index) {
         QJsonObject category = imported.at(index).toObject();
-        if (!imported.at(index).isObject() || !category.value(kEntries).isArray())
+        if (!imported.at(index).isObject() || !category.value(key::entries).isArray())
             continue;
-        QJsonArray entries = category.value(kEntries).toArray();
+        QJsonArray entries = category.value(key::entries).toArray();
         for (qsizetype position = 0; position < entries.size(); ++position) {
             if (!entries.at(position).isObject())
                 continue;
             QJsonObject entry = entries.at(position).toObject();
-            entry.insert(kId, newIdentifier());
-            if (!entry.contains(kPath))
-                entry.insert(kPath, QString());
+            entry.insert(key::id, newIdentifier());
+            if (!entry.contains(key::path))
+                entry.insert(key::path, QString());
             entries.replace(position, entry);
         }
-        category.insert(kEntries, entries);
+        category.insert(key::entries, entries);
         imported.replace(index, category);
     }
     if (!VTValidateCategories(imported, error))
@@ -218,14 +212,14 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
     const auto parentKey = [](const QJsonValue &parent) { return parent.isNull() ? QString() : parent.toString(); };
     QHash<QString, QList<qsizetype>> childrenInList;
     for (qsizetype index = 0; index < list.size(); ++index)
-        childrenInList[parentKey(list.at(index).toObject().value(kParentId))].append(index);
+        childrenInList[parentKey(list.at(index).toObject().value(key::parentId))].append(index);
     QHash<qsizetype, QSet<QString>> urisOfTarget;
 
     // Parents are placed before their children; among ready categories the file order decides.
     QHash<QString, QList<qsizetype>> childrenInFile;
     std::priority_queue<qsizetype, std::vector<qsizetype>, std::greater<>> ready;
     for (qsizetype index = 0; index < imported.size(); ++index) {
-        const QJsonValue parent = imported.at(index).toObject().value(kParentId);
+        const QJsonValue parent = imported.at(index).toObject().value(key::parentId);
         if (parent.isNull())
             ready.push(index);
         else
@@ -235,15 +229,15 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
     while (!ready.empty()) {
         const QJsonObject source = imported.at(ready.top()).toObject();
         ready.pop();
-        const QJsonValue fileParent = source.value(kParentId);
+        const QJsonValue fileParent = source.value(key::parentId);
         const QJsonValue newParent = fileParent.isNull() ? QJsonValue() : QJsonValue(mapped.value(fileParent.toString()));
-        const QString name = source.value(kName).toString();
+        const QString name = source.value(key::name).toString();
         QList<qsizetype> &siblings = childrenInList[parentKey(newParent)];
 
         qsizetype target = -1;
         if (!replacing) {
             for (const qsizetype candidate : std::as_const(siblings)) {
-                if (list.at(candidate).toObject().value(kName).toString().compare(name, Qt::CaseInsensitive) == 0) {
+                if (list.at(candidate).toObject().value(key::name).toString().compare(name, Qt::CaseInsensitive) == 0) {
                     target = candidate;
                     break;
                 }
@@ -252,30 +246,30 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
         if (target < 0) {
             target = list.size();
             list.append(QJsonObject{
-                {kId, newIdentifier()}, {kName, name}, {kParentId, newParent}, {kEntries, QJsonArray()}});
+                {key::id, newIdentifier()}, {key::name, name}, {key::parentId, newParent}, {key::entries, QJsonArray()}});
             siblings.append(target);
         }
-        const QString targetId = list.at(target).toObject().value(kId).toString();
-        const QString sourceId = source.value(kId).toString();
+        const QString targetId = list.at(target).toObject().value(key::id).toString();
+        const QString sourceId = source.value(key::id).toString();
         mapped.insert(sourceId, targetId);
 
         auto known = urisOfTarget.find(target);
         if (known == urisOfTarget.end()) {
             QSet<QString> uris;
-            for (const QJsonValue &entry : list.at(target).toObject().value(kEntries).toArray())
-                uris.insert(entry.toObject().value(kUri).toString());
+            for (const QJsonValue &entry : list.at(target).toObject().value(key::entries).toArray())
+                uris.insert(entry.toObject().value(key::uri).toString());
             known = urisOfTarget.insert(target, uris);
         }
         QJsonObject targetCategory = list.at(target).toObject();
-        QJsonArray targetEntries = targetCategory.value(kEntries).toArray();
-        for (const QJsonValue &entry : source.value(kEntries).toArray()) {
-            const QString uri = entry.toObject().value(kUri).toString();
+        QJsonArray targetEntries = targetCategory.value(key::entries).toArray();
+        for (const QJsonValue &entry : source.value(key::entries).toArray()) {
+            const QString uri = entry.toObject().value(key::uri).toString();
             if (known->contains(uri))
                 continue;
             known->insert(uri);
             targetEntries.append(entry);
         }
-        targetCategory.insert(kEntries, targetEntries);
+        targetCategory.insert(key::entries, targetEntries);
         list.replace(target, targetCategory);
 
         for (const qsizetype child : childrenInFile.value(sourceId))
@@ -293,7 +287,7 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
         VTFail(error, QStringLiteral("Library is not ready. Try again."));
         return std::nullopt;
     }
-    const QJsonArray current = m_state->value(kCategories).toArray();
+    const QJsonArray current = m_state->value(key::categories).toArray();
 
     if (op == QLatin1String("history"))
         return QJsonObject{{"canUndo", m_undo.isEmpty() ? 0 : 1}, {"canRedo", m_redo.isEmpty() ? 0 : 1}};
@@ -306,8 +300,8 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
     // other's changes, and neither can reach the saved state.
     const QJsonArray snapshot = current;
     QJsonArray list = current;
-    const Lookup found = find(list, command.value(kId), command.value(QLatin1String("categoryID")));
-    const QJsonValue nameValue = command.value(kName);
+    const Lookup found = find(list, command.value(key::id), command.value(QLatin1String("categoryID")));
+    const QJsonValue nameValue = command.value(key::name);
     const QString name = nameValue.isString() ? nameValue.toString().trimmed() : QString();
     const bool nameFits = VTText(name, VintrelleLimits::name);
 
@@ -327,24 +321,24 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
         else if (underParent && found.destination < 0)
             ok = VTFail(error, QStringLiteral("Category is no longer available."));
         else
-            list.append(QJsonObject{{kId, newIdentifier()},
-                                    {kName, name},
-                                    {kParentId, underParent ? parent : QJsonValue()},
-                                    {kEntries, QJsonArray()}});
+            list.append(QJsonObject{{key::id, newIdentifier()},
+                                    {key::name, name},
+                                    {key::parentId, underParent ? parent : QJsonValue()},
+                                    {key::entries, QJsonArray()}});
     } else if (op == QLatin1String("rename")) {
         if ((found.category < 0 && found.owner < 0) || !nameFits) {
             ok = VTFail(error, QStringLiteral("Choose an available item and enter a name."));
         } else if (found.category >= 0) {
             QJsonObject category = list.at(found.category).toObject();
-            category.insert(kName, name);
+            category.insert(key::name, name);
             list.replace(found.category, category);
         } else {
             QJsonObject category = list.at(found.owner).toObject();
-            QJsonArray entries = category.value(kEntries).toArray();
+            QJsonArray entries = category.value(key::entries).toArray();
             QJsonObject entry = entries.at(found.entry).toObject();
-            entry.insert(kLabel, name);
+            entry.insert(key::label, name);
             entries.replace(found.entry, entry);
-            category.insert(kEntries, entries);
+            category.insert(key::entries, entries);
             list.replace(found.owner, category);
         }
     } else if (op == QLatin1String("delete")) {
@@ -354,21 +348,21 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
         const QJsonObject source = result.toObject();
         if (found.destination < 0 || !result.isObject())
             ok = VTFail(error, QStringLiteral("Choose an available plug-in and another category."));
-        else if (!VTText(source.value(kUri), VintrelleLimits::uri) || !VTText(source.value(kName), VintrelleLimits::name))
+        else if (!VTText(source.value(key::uri), VintrelleLimits::uri) || !VTText(source.value(key::name), VintrelleLimits::name))
             ok = VTFail(error, QStringLiteral("Choose a valid search result."));
-        else if (holdsUri(list.at(found.destination).toObject(), source.value(kUri)))
+        else if (holdsUri(list.at(found.destination).toObject(), source.value(key::uri)))
             ok = VTFail(error, QStringLiteral("Already added to this category."));
         else
             appendEntry(list, found.destination,
-                        {{kId, newIdentifier()},
-                         {kLabel, source.value(kName)},
-                         {kPath, source.contains(kPath) ? source.value(kPath) : QJsonValue(QString())},
-                         {kUri, source.value(kUri)}});
+                        {{key::id, newIdentifier()},
+                         {key::label, source.value(key::name)},
+                         {key::path, source.contains(key::path) ? source.value(key::path) : QJsonValue(QString())},
+                         {key::uri, source.value(key::uri)}});
     } else if (op == QLatin1String("move")) {
         if (found.owner < 0 || found.category >= 0 || found.destination < 0 || found.destination == found.owner) {
             ok = VTFail(error, QStringLiteral("Choose an available plug-in and another category."));
         } else {
-            const QJsonValue uri = list.at(found.owner).toObject().value(kEntries).toArray().at(found.entry).toObject().value(kUri);
+            const QJsonValue uri = list.at(found.owner).toObject().value(key::entries).toArray().at(found.entry).toObject().value(key::uri);
             if (holdsUri(list.at(found.destination).toObject(), uri))
                 ok = VTFail(error, QStringLiteral("Already added to this category."));
             else
@@ -390,7 +384,7 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
     if (!historyStep && list == snapshot)
         return QJsonObject();
     QJsonObject working = *m_state;
-    working.insert(kCategories, list);
+    working.insert(key::categories, list);
     if (!commit(working, error))
         return std::nullopt;
     recordHistory(op, snapshot);
