@@ -12,7 +12,10 @@ int main(int argc, char *argv[])
     const QJsonObject states[2] = {stateWith(generatedCategories(200, 6000)), stateWith(generatedCategories(150, 5000))};
     std::fputs("saving\n", stdout);
     std::fflush(stdout);
-    for (unsigned turn = 1;; ++turn) // the parent saved the first one already
+    for (unsigned turn = 1;; ++turn) { // the parent saved the first one already
         if (!store.commit(states[turn % 2], nullptr))
             return 1;
+        std::fputs("saved\n", stdout);
+        std::fflush(stdout);
+    }
 }

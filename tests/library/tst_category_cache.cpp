@@ -44,6 +44,8 @@ private slots:
         QVERIFY(cache.validate(list, nullptr));
         int failures = 0;
         for (int round = 0; round < 3000; ++round) {
+            if (list.size() < 10) // removals may shrink the walk's library; start again
+                list = generatedCategories(40, 400);
             QJsonArray edited = list;
             const qsizetype index = random.bounded(int(edited.size()));
             QJsonObject category = edited.at(index).toObject();
@@ -65,7 +67,11 @@ private slots:
             case 5: edited.removeAt(index); break;
             case 6: edited.append(edited.at(random.bounded(int(edited.size())))); break; // a duplicate
             case 7: if (!entries.isEmpty()) entries.removeAt(0); break;
-            case 8: edited.insert(random.bounded(int(edited.size())), edited.takeAt(index)); break;
+            case 8: {
+                const QJsonValue taken = edited.takeAt(index);
+                edited.insert(random.bounded(int(edited.size()) + 1), taken);
+                break;
+            }
             }
             if (index < edited.size() && edited.at(index).toObject().value("id") == category.value("id")) {
                 category.insert("entries", entries);
