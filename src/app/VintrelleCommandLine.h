@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VintrelleReply.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QString>
@@ -10,8 +12,6 @@
 
 class QTextStream;
 
-// The answer to one command: a result, or an error message.
-using VintrelleReply = std::function<void(std::optional<QJsonObject> result, std::optional<QString> error)>;
 // Runs one command and answers through the reply exactly once, now or later on the main thread.
 using VintrelleCommandExecutor = std::function<void(const QJsonObject &command, VintrelleReply reply)>;
 

@@ -1,5 +1,7 @@
 #include "VintrelleCommandLine.h"
+#include "VintrelleCommandRouter.h"
 #include "VintrelleLocations.h"
+#include "VintrelleNativeConnection.h"
 #include "VintrelleNativeStore.h"
 
 #include <QCoreApplication>
@@ -7,9 +9,9 @@
 
 namespace {
 
-// Runs commands against the library file in this process. A missing file is a first start
-// without a previous library; a file that cannot be read is left untouched and every command
-// answers why.
+// Runs commands against the library file in this process, through the router and bridge client
+// set up as the application sets them up. A missing file is a first start without a previous
+// library; a file that cannot be read is left untouched and every command answers why.
 int runInProcess(const QList<QJsonObject> &commands, QTextStream &out)
 {
     VintrelleNativeStore store(VintrelleNativeLibraryPath());
@@ -17,15 +19,19 @@ int runInProcess(const QList<QJsonObject> &commands, QTextStream &out)
     const bool ready = store.initializeFromPreviousLibrary(QJsonValue(QJsonValue::Undefined), &openError);
     const QString openFailure = QStringLiteral("Library could not open: %1")
                                     .arg(openError.value_or(QStringLiteral("Your original library is unchanged.")));
+    VintrelleNativeConnection connection;
+    VintrelleCommandRouter router(&connection);
+    router.setStore(&store);
+    // No one to ask for a folder here: an undetected User Library cancels the installation.
+    router.chooseUserLibrary = [] { return std::optional<QString>(); };
+    if (ready) {
+        connection.setBridgeURL(store.state()->value("bridgeUrl").toString());
+        connection.setToken(store.state()->value("token").toString());
+    }
     return VintrelleCommandLine::run(commands, [&](const QJsonObject &command, VintrelleReply reply) {
         if (!ready)
             return reply(std::nullopt, openFailure);
-        VintrelleError error;
-        const auto result = store.perform(command, &error);
-        if (result)
-            reply(result, std::nullopt);
-        else
-            reply(std::nullopt, error.value_or(QStringLiteral("Unable to complete action.")));
+        router.executeNativeCommand(command, std::move(reply));
     }, out);
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VintrelleReply.h"
+
 #include <QJsonObject>
 #include <QString>
 
@@ -13,7 +15,7 @@ class VintrelleInstaller
 public:
     // Answers the folder the user picked, or none when they cancelled.
     using FolderChooser = std::function<std::optional<QString>()>;
-    using Reply = std::function<void(std::optional<QJsonObject> result, std::optional<QString> error)>;
+    using Reply = VintrelleReply;
 
     // The user default "VintrelleUserLibrary" when it names an existing folder, else the folder
     // named by the newest Ableton "Library.cfg" that points at an existing folder. Candidates from

@@ -1,0 +1,140 @@
+#pragma once
+
+// A loopback HTTP server for tests: answers each request with the next canned response and
+// records every request as it arrived on the wire.
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QList>
+#include <QPointer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+#include <memory>
+#include <utility>
+#include <optional>
+
+class VintrelleScriptedServer
+{
+public:
+    struct Response
+    {
+        enum Kind { Answer, Hang, Trickle, Close } kind = Answer;
+        QByteArray bytes; // for Answer
+    };
+
+    struct Request
+    {
+        QByteArray raw, method, target, body;
+        QList<QByteArray> headerLines;
+
+        // The value of the first header `name` (case-insensitive), exactly as sent.
+        std::optional<QByteArray> header(const QByteArray &name) const
+        {
+            for (const QByteArray &line : headerLines) {
+                const qsizetype colon = line.indexOf(':');
+                if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
+                    return line.mid(colon + 1).startsWith(' ') ? line.mid(colon + 2) : line.mid(colon + 1);
+            }
+            return std::nullopt;
+        }
+    };
+
+    static Response json(int status, const QByteArray &body, const QByteArray &extraHeaders = {})
+    {
+        return {Response::Answer, "HTTP/1.1 " + QByteArray::number(status) + " Canned\r\n" + extraHeaders +
+                                      "Content-Type: application/json\r\nContent-Length: " +
+                                      QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body};
+    }
+    static Response hang() { return {Response::Hang, {}}; }
+    static Response trickle() { return {Response::Trickle, {}}; }
+    static Response close() { return {Response::Close, {}}; }
+
+    // Listens on 127.0.0.1, or on every address so that a request sent to any of this machine's
+    // addresses would be seen.
+    explicit VintrelleScriptedServer(const QHostAddress &address = QHostAddress::LocalHost)
+    {
+        m_server.listen(address);
+        QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
+            while (QTcpSocket *socket = m_server.nextPendingConnection()) {
+                ++connections;
+                auto received = std::make_shared<QByteArray>();
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received] {
+                    received->append(socket->readAll());
+                    if (auto request = complete(*received)) {
+                        received->clear();
+                        requests << *request;
+                        serve(socket);
+                    }
+                });
+            }
+        });
+    }
+
+    QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
+    quint16 port() const { return m_server.serverPort(); }
+
+    QList<Response> script; // consumed in order, then `fallback` answers
+    Response fallback = json(500, "oops");
+    QList<Request> requests;
+    int connections = 0;
+
+    // Answers the requests that a hang() left waiting.
+    void answerHeld(const Response &response)
+    {
+        for (const QPointer<QTcpSocket> &socket : std::exchange(m_held, {})) {
+            if (socket) {
+                socket->write(response.bytes);
+                socket->disconnectFromHost();
+            }
+        }
+    }
+
+private:
+    static std::optional<Request> complete(const QByteArray &bytes)
+    {
+        const qsizetype end = bytes.indexOf("\r\n\r\n");
+        if (end < 0) return std::nullopt;
+        Request request;
+        const QList<QByteArray> lines = bytes.left(end).split('\n');
+        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+        request.method = requestLine.value(0);
+        request.target = requestLine.value(1);
+        for (qsizetype i = 1; i < lines.size(); ++i)
+            request.headerLines << QByteArray(lines[i]).chopped(lines[i].endsWith('\r') ? 1 : 0);
+        const qsizetype length = request.header("Content-Length").value_or("0").toLongLong();
+        if (bytes.size() < end + 4 + length) return std::nullopt;
+        request.body = bytes.mid(end + 4, length);
+        request.raw = bytes.left(end + 4 + length);
+        return request;
+    }
+
+    void serve(QTcpSocket *socket)
+    {
+        const Response response = script.isEmpty() ? fallback : script.takeFirst();
+        switch (response.kind) {
+        case Response::Answer:
+            socket->write(response.bytes);
+            socket->disconnectFromHost();
+            break;
+        case Response::Hang:
+            m_held << socket;
+            break;
+        case Response::Close:
+            socket->abort();
+            break;
+        case Response::Trickle: {
+            // A valid start and then one byte now and then, never finishing.
+            socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n");
+            auto *timer = new QTimer(socket);
+            QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });
+            timer->start(50);
+            break;
+        }
+        }
+    }
+
+    QTcpServer m_server;
+    QList<QPointer<QTcpSocket>> m_held;
+};
