@@ -22,7 +22,7 @@ class VintrelleNativeConnection : public QObject
 
 public:
     // The bridge's "data" object, or the error sentence: exactly one of the two.
-    using Reply = VintrelleReply; // the bridge's "data" object, or the error
+    using Reply = VintrelleReply;
     using Completion = std::function<void(bool connected)>;
 
     static constexpr double checkTimeout = 5;
