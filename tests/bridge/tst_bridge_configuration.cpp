@@ -1,3 +1,4 @@
+#include "VintrelleTestFiles.h"
 #include "VintrelleBridgeConfiguration.h"
 
 #include <QDir>
@@ -31,14 +32,6 @@ private:
 };
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(contents), contents.size());
-}
 
 void setUserLibrary(const QString &folder)
 {

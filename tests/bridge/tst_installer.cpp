@@ -1,3 +1,4 @@
+#include "VintrelleTestFiles.h"
 #include "VintrelleInstaller.h"
 #include "VintrelleLocations.h"
 
@@ -62,20 +63,6 @@ QString detected()
 QString platformText(int number)
 {
     return QString::fromLocal8Bit(std::generic_category().message(number));
-}
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly | QIODevice::Truncate), qPrintable(path));
-    QCOMPARE(file.write(bytes), bytes.size());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Every entry under `root` (links not followed) with its type, permissions, link target or

@@ -1,3 +1,4 @@
+#include "VintrelleTestFiles.h"
 #include "LibraryFixtures.h"
 #include "VintrelleNativeStore.h"
 
@@ -5,19 +6,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(data), data.size());
-}
 
 // A valid saved state padded with white space to exactly `size` bytes.
 QByteArray stateOfSize(qint64 size)
@@ -66,7 +54,7 @@ private slots:
         QFETCH(bool, hasError);
         QFETCH(QString, message);
         QDir().mkpath(QFileInfo(m_path).path());
-        writeAll(m_path, contents);
+        writeFile(m_path, contents);
         VintrelleNativeStore store(m_path);
         VintrelleError error;
         const bool read = store.read(&error);
@@ -80,7 +68,7 @@ private slots:
         QCOMPARE(error.has_value(), hasError);
         if (hasError)
             QVERIFY2(error->startsWith(message), qPrintable(*error));
-        QCOMPARE(readAll(m_path), contents); // reading never writes
+        QCOMPARE(readFile(m_path), contents); // reading never writes
     }
 
     void readOfMissingFileGivesTheSystemsReason()
@@ -103,7 +91,7 @@ private slots:
                      QFileDevice::WriteUser | QFileDevice::ExeUser);
         QCOMPARE(QFile::permissions(m_path),
                  QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
-        QCOMPARE(QJsonDocument::fromJson(readAll(m_path)).object(), *store.state());
+        QCOMPARE(QJsonDocument::fromJson(readFile(m_path)).object(), *store.state());
     }
 
     void failedSaveChangesNothing_data()
@@ -125,7 +113,7 @@ private slots:
         const auto stateBefore = store.state();
         const auto undoBefore = store.undo();
         const auto redoBefore = store.redo();
-        const QByteArray fileBefore = readAll(m_path);
+        const QByteArray fileBefore = readFile(m_path);
         const QString folder = QFileInfo(m_path).path();
 
         VintrelleError error;
@@ -136,7 +124,7 @@ private slots:
         } else {
             if (breakage == "folder") { // no folder can be made where a file stands
                 QVERIFY(QDir(folder).removeRecursively());
-                writeAll(folder, "not a folder");
+                writeFile(folder, "not a folder");
                 expected = "Could not create the folder";
             } else { // nothing can replace a folder standing where the file goes
                 QVERIFY(QFile::remove(m_path));
@@ -151,7 +139,7 @@ private slots:
         QCOMPARE(store.redo(), redoBefore);
         QCOMPARE(changes, 3);
         if (breakage == "invalid")
-            QCOMPARE(readAll(m_path), fileBefore);
+            QCOMPARE(readFile(m_path), fileBefore);
         if (breakage == "file") // no temporary file is left behind
             QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
                      QStringList{"native-library.json"});
@@ -172,7 +160,7 @@ private slots:
         category.insert("entries", entries);
         categories.replace(0, category);
         state.insert("categories", categories);
-        writeAll(m_path, compact(state));
+        writeFile(m_path, compact(state));
 
         VintrelleNativeStore store(m_path);
         QVERIFY(store.read(nullptr));

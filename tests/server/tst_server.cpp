@@ -1,3 +1,4 @@
+#include "VintrelleTestFiles.h"
 #include "VintrelleLocations.h"
 #include "VintrelleServer.h"
 
@@ -119,20 +120,6 @@ const QByteArray json = "application/json; charset=utf-8";
 const QByteArray plain = "text/plain; charset=utf-8";
 const QByteArray migrationPage = "<!doctype html><meta charset='utf-8'><title>Library migration</title>";
 const QByteArray missingConfiguration = R"({"error":"Vintrelle Bridge configuration was not found."})";
-
-void writeFile(const QString &path, const QByteArray &contents)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    QCOMPARE(file.write(contents), contents.size());
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // True once the kernel holds no connection waiting to be accepted on 127.0.0.1:`port`, which is
 // how a test knows that the server has taken a connection into its hands.
