@@ -10,7 +10,8 @@ packages=(
   libbenchmark-dev
   python3
   clang libclang-rt-14-dev
-  xvfb xdotool xauth
+  xvfb xdotool xauth openbox trayer x11-apps x11-utils imagemagick
+  libx11-dev libxi-dev libxtst-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "VintrelleCommandLine.h"
 #include "VintrelleCommandRouter.h"
+#include "VintrelleLibraryLock.h"
 #include "VintrelleLocations.h"
 #include "VintrelleNativeConnection.h"
 #include "VintrelleNativeStore.h"
@@ -14,11 +15,19 @@ namespace {
 // library; a file that cannot be read is left untouched and every command answers why.
 int runInProcess(const QList<QJsonObject> &commands, QTextStream &out)
 {
+    // Held for the whole run, so that another Vintrelle cannot save in between our commands.
+    VintrelleLibraryLock lock(VintrelleNativeLibraryPath());
     VintrelleNativeStore store(VintrelleNativeLibraryPath());
     VintrelleError openError;
-    const bool ready = store.initializeFromPreviousLibrary(QJsonValue(QJsonValue::Undefined), &openError);
-    const QString openFailure = QStringLiteral("Library could not open: %1")
-                                    .arg(openError.value_or(QStringLiteral("Your original library is unchanged.")));
+    bool ready = false;
+    QString openFailure;
+    if (!lock.acquire(VintrelleLibraryLock::defaultWait, &openError)) {
+        openFailure = openError.value_or(QString());
+    } else {
+        ready = store.initializeFromPreviousLibrary(QJsonValue(QJsonValue::Undefined), &openError);
+        openFailure = QStringLiteral("Library could not open: %1")
+                          .arg(openError.value_or(QStringLiteral("Your original library is unchanged.")));
+    }
     VintrelleNativeConnection connection;
     VintrelleCommandRouter router(&connection);
     router.setStore(&store);

@@ -2,8 +2,12 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <sys/stat.h>
 
 namespace {
 
@@ -37,4 +41,21 @@ QString VintrelleResourcesPath()
             return QDir::cleanPath(installed);
     }
     return QStringLiteral(VINTRELLE_SOURCE_RESOURCES);
+}
+
+bool VintrelleMakeOwnerOnlyPath(const QString &folder, VintrelleError *error)
+{
+    const QString clean = QDir::cleanPath(folder);
+    if (QFileInfo(clean).isDir())
+        return true;
+    const QString parent = QFileInfo(clean).path();
+    if (parent != clean && !VintrelleMakeOwnerOnlyPath(parent, error))
+        return false;
+    if (::mkdir(QFile::encodeName(clean).constData(), 0700) == 0)
+        return true;
+    const int failure = errno;
+    if (failure == EEXIST && QFileInfo(clean).isDir()) // made by someone else meanwhile
+        return true;
+    return VTFail(error, QStringLiteral("Could not create the folder %1: %2.")
+                             .arg(QDir::toNativeSeparators(clean), qt_error_string(failure)));
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "VintrelleLibraryDocument.h"
+
 #include <QString>
 
 // Where Vintrelle keeps its files. Every path honours the XDG variables, so tests redirect them
@@ -14,3 +16,6 @@ QString VintrelleBridgeBackupsPath();
 // The resources folder (launcher page, VintrelleBridge Remote Script): $VINTRELLE_RESOURCES when
 // set, else share/vintrelle beside an installed binary, else the source tree's resources/.
 QString VintrelleResourcesPath();
+
+// Creates `folder` and any missing parents, each new one readable only by its owner.
+bool VintrelleMakeOwnerOnlyPath(const QString &folder, VintrelleError *error);

@@ -1,4 +1,5 @@
 #include "VintrelleNativeStore.h"
+#include "VintrelleLocations.h"
 
 #include <QDir>
 #include <QFile>
@@ -8,28 +9,6 @@
 
 #include <cerrno>
 #include <sys/stat.h>
-
-namespace {
-
-// Creates `folder` and any missing parents, each new one readable only by its owner.
-bool makeOwnerOnlyPath(const QString &folder, VintrelleError *error)
-{
-    const QString clean = QDir::cleanPath(folder);
-    if (QFileInfo(clean).isDir())
-        return true;
-    const QString parent = QFileInfo(clean).path();
-    if (parent != clean && !makeOwnerOnlyPath(parent, error))
-        return false;
-    if (::mkdir(QFile::encodeName(clean).constData(), 0700) == 0)
-        return true;
-    const int failure = errno;
-    if (failure == EEXIST && QFileInfo(clean).isDir()) // made by someone else meanwhile
-        return true;
-    return VTFail(error, QStringLiteral("Could not create the folder %1: %2.")
-                             .arg(QDir::toNativeSeparators(clean), qt_error_string(failure)));
-}
-
-} // namespace
 
 VintrelleNativeStore::VintrelleNativeStore(const QString &url) : m_url(url) {}
 
@@ -74,7 +53,7 @@ bool VintrelleNativeStore::commit(const QJsonObject &state, VintrelleError *erro
     if (text->size() > VintrelleLimits::savedFileBytes)
         return VTFail(error, QStringLiteral("The saved library is too large."));
     const QByteArray &data = *text;
-    if (!makeOwnerOnlyPath(QFileInfo(m_url).path(), error))
+    if (!VintrelleMakeOwnerOnlyPath(QFileInfo(m_url).path(), error))
         return false;
 
     QSaveFile file(m_url);

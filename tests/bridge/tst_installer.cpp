@@ -1,4 +1,4 @@
-#include "VintrelleTestFiles.h"
+#include "VintrelleTestSupport.h"
 #include "VintrelleInstaller.h"
 #include "VintrelleLocations.h"
 

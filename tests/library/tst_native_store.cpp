@@ -1,4 +1,4 @@
-#include "VintrelleTestFiles.h"
+#include "VintrelleTestSupport.h"
 #include "LibraryFixtures.h"
 #include "VintrelleNativeStore.h"
 

@@ -1,4 +1,4 @@
-#include "VintrelleTestFiles.h"
+#include "VintrelleTestSupport.h"
 #include "VintrelleLocations.h"
 #include "VintrelleServer.h"
 
