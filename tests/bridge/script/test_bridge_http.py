@@ -4,7 +4,7 @@ import socket
 import unittest
 
 from VintrelleBridge import bridge
-from livefake import TOKEN, BridgeCase, Item, Response, request
+from livefake import TOKEN, BridgeCase, Item, request
 
 HEALTH = 'GET /v1/health HTTP/1.1\r\nAuthorization: Bearer %s\r\n' % TOKEN
 
