@@ -1,5 +1,4 @@
 #include "VintrelleTestSupport.h"
-#include "VintrelleLocations.h"
 #include "VintrelleServer.h"
 
 #include <QElapsedTimer>
@@ -160,18 +159,6 @@ private slots:
         QCOMPARE(get(m_port, "/app.js", "HEAD"), response(404, "Not Found", javascript, "Request failed (404).", false));
         QVERIFY(QDir(resource("app.js")).removeRecursively());
         writeFile(resource("app.js"), "console.log('app');");
-    }
-
-    void shippedPages()
-    {
-        VintrelleServer server;
-        QCOMPARE(server.resourcePath(), VintrelleResourcesPath() + "/launcher");
-        QVERIFY(server.startOnPort(0));
-        for (const QByteArray file : {"index.html", "app.js", "library.js", "styles.css"}) {
-            const QByteArray contents = readFile(server.resourcePath() + '/' + file);
-            QVERIFY2(!contents.isEmpty(), file);
-            QCOMPARE(get(server.port(), '/' + file), response(200, "OK", file.endsWith(".js") ? javascript : file.endsWith(".css") ? css : html, contents));
-        }
     }
 
     void launcherConfiguration()
