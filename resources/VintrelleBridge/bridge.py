@@ -32,6 +32,7 @@ import json
 import math
 import os
 import socket
+import sys
 import time
 from urllib.parse import unquote_plus
 
@@ -40,10 +41,12 @@ HOST = '127.0.0.1'
 API_VERSION = 1
 
 MAX_CONFIG_BYTES = 64 * 1024
+MAX_CONFIG_NESTING = 1024
 MAX_HEAD_BYTES = 8 * 1024
 MAX_BODY_BYTES = 64 * 1024
-MAX_CONNECTIONS = 16
-ACCEPTS_PER_TICK = 16
+MAX_CONNECTIONS = 64
+ACCEPTS_PER_TICK = 32
+HEAD_DEADLINE = 2.0      # seconds for the request line and headers to arrive
 REQUEST_DEADLINE = 5.0   # seconds for a whole request to arrive
 WRITE_DEADLINE = 5.0     # seconds for an answer to leave
 LINGER = 1.0             # seconds to drain a client after answering it
@@ -68,7 +71,6 @@ ROOTS = ('instruments', 'audio_effects', 'midi_effects', 'plugins', 'drums',
 
 MESSAGES = {
     'unauthorised': "The connection key does not match. Reinstall the connection in Vintrelle's Settings, then restart Ableton.",
-    'not_configured': "The Ableton bridge has no connection key. Install the connection from Vintrelle's Settings, then restart Ableton.",
     'bad_request': "The Ableton bridge could not read the request. Update Vintrelle and try again.",
     'empty_query': "Type a plug-in name to search for.",
     'long_query': "The search text is too long. Shorten it and search again.",
@@ -95,28 +97,88 @@ REASONS = {
 }
 
 
-def read_config(path):
-    """Returns (port, token) from config.json; token is None when unusable.
+def _checked_number(text):
+    """A JSON number as Qt reads it: one that overflows a double, or whose non-zero
+    digits round to zero, makes the whole document invalid."""
+    value = float(text)
+    digits = text.lower().partition('e')[0].strip('-+0.')
+    if math.isinf(value) or (value == 0 and digits):
+        raise ValueError('the number %s is out of range' % text[:20])
+    return value
 
-    A missing port, or one that is not a number from 1 to 65535, gives the
-    default port.
+
+def _checked_integer(text):
+    _checked_number(text)
+    return int(text)
+
+
+def _refuse_constant(name):
+    raise ValueError('%s is not a JSON number' % name)
+
+
+def _nesting(text):
+    """How deeply arrays and objects nest, strings skipped."""
+    depth = deepest = 0
+    in_string = escaped = False
+    for ch in text:
+        if in_string:
+            if escaped:
+                escaped = False
+            elif ch == '\\':
+                escaped = True
+            elif ch == '"':
+                in_string = False
+        elif ch == '"':
+            in_string = True
+        elif ch in '[{':
+            depth += 1
+            deepest = max(deepest, depth)
+        elif ch in ']}':
+            depth -= 1
+    return deepest
+
+
+def read_config(path):
+    """Returns ((port, token), None) from config.json, or (None, why it is refused).
+
+    Vintrelle reads the same file before every request and refuses exactly what
+    this refuses, so both always agree on the port and the token: the JSON as
+    Qt parses it (a UTF-8 byte order mark and raw control characters in strings
+    are accepted; NaN, Infinity, numbers beyond a double and nesting deeper than
+    1024 are not), a top-level object, a "port" that is absent (45873) or a whole
+    number from 1 to 65535, and a non-empty string "token".
     """
     try:
         with open(path, 'rb') as f:
             raw = f.read(MAX_CONFIG_BYTES + 1)
-        doc = json.loads(raw.decode('utf-8')) if len(raw) <= MAX_CONFIG_BYTES else None
-    except (OSError, ValueError):
-        doc = None
+    except OSError as e:
+        return None, 'cannot read %s (%s)' % (path, e.strerror or e)
+    if len(raw) > MAX_CONFIG_BYTES:
+        return None, '%s is larger than %d bytes' % (path, MAX_CONFIG_BYTES)
+    try:
+        text = raw.decode('utf-8')
+        if text.startswith('\ufeff'):
+            text = text[1:]
+        if _nesting(text) > MAX_CONFIG_NESTING:
+            raise ValueError('nested deeper than %d' % MAX_CONFIG_NESTING)
+        limit = sys.getrecursionlimit()
+        sys.setrecursionlimit(limit + MAX_CONFIG_NESTING + 100)
+        try:
+            doc = json.loads(text, strict=False, parse_float=_checked_number,
+                             parse_int=_checked_integer, parse_constant=_refuse_constant)
+        finally:
+            sys.setrecursionlimit(limit)
+    except (ValueError, RecursionError) as e:
+        return None, '%s is not valid JSON (%s)' % (path, e)
     if not isinstance(doc, dict):
-        return DEFAULT_PORT, None
+        return None, '%s does not hold a JSON object' % path
     port = doc.get('port', DEFAULT_PORT)
-    if (isinstance(port, bool) or not isinstance(port, (int, float))
-            or not math.isfinite(port) or not 1 <= int(port) <= 65535):
-        port = DEFAULT_PORT
+    if isinstance(port, bool) or not isinstance(port, (int, float)) or not 1 <= port <= 65535 or port != int(port):
+        return None, '"port" in %s is not a whole number from 1 to 65535' % path
     token = doc.get('token')
     if not isinstance(token, str) or not token:
-        token = None
-    return int(port), token
+        return None, '"token" in %s is not a non-empty string' % path
+    return (int(port), token), None
 
 
 class BridgeError(Exception):
@@ -397,7 +459,8 @@ class _Connection(object):
         self.continued = False
         self.out = b''
         self.sent = 0
-        self.deadline = now + REQUEST_DEADLINE
+        self.accepted = now
+        self.deadline = now + HEAD_DEADLINE
         self.pending = None       # (kind, argument, give-up time, walk generation)
 
 
@@ -409,16 +472,21 @@ class BridgeService(object):
         self._log = log or (lambda message: None)
         self._get_browser = get_browser
         self.config_path = config_path
-        self.config_port, self.token = read_config(config_path)
-        self._token_bytes = self.token.encode('utf-8') if self.token else None
+        config, refusal = read_config(config_path)
+        self.config_port, self.token = config or (None, None)
+        # Lone surrogates become '?', as they do in the header Vintrelle sends.
+        self._token_bytes = self.token.encode('utf-8', 'replace') if self.token else None
         self.wanted_port = self.config_port if port is None else port
         self.index = BrowserIndex(get_browser, self._clock, self._log)
         self.port = None
         self._listener = None
         self._next_bind = 0.0
         self._connections = []
-        self._closed = False
-        self._bind()
+        self._closed = config is None
+        if config is None:
+            self._log('not listening: %s. Reinstall the connection from Vintrelle\'s Settings, then restart Ableton.' % refusal)
+        else:
+            self._bind()
 
     @property
     def configured(self):
@@ -457,7 +525,7 @@ class BridgeService(object):
             else:
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
             sock.bind((HOST, self.wanted_port))
-            sock.listen(32)
+            sock.listen(128)
             sock.setblocking(False)
         except OSError as e:
             sock.close()
@@ -465,7 +533,7 @@ class BridgeService(object):
             return
         self._listener = sock
         self.port = sock.getsockname()[1]
-        self._log('listening on %s:%d, %s' % (HOST, self.port, 'configured' if self.configured else 'no token in %s' % self.config_path))
+        self._log('listening on %s:%d' % (HOST, self.port))
 
     def tick(self):
         if self._closed:
@@ -483,7 +551,7 @@ class BridgeService(object):
             self.index.start()
         self._accept(now)
         for conn in list(self._connections):
-            if conn.state in (READING, DRAINING):
+            if conn.sock is not None and conn.state in (READING, DRAINING):
                 self._read(conn, now)
         self.index.step()
         now = self._clock()
@@ -493,7 +561,7 @@ class BridgeService(object):
             if conn.state == WRITING:
                 self._write(conn, now)
             if conn.sock is not None and now >= conn.deadline:
-                self._expire(conn)
+                self._expire(conn, now)
         self._connections = [c for c in self._connections if c.sock is not None]
 
     # Connections ---------------------------------------------------------
@@ -502,24 +570,34 @@ class BridgeService(object):
         if self._listener is None:
             return
         for _ in range(ACCEPTS_PER_TICK):
+            if len(self._connections) >= 2 * MAX_CONNECTIONS:
+                return  # the rest wait in the listen queue
             try:
                 sock, _ = self._listener.accept()
-            except (BlockingIOError, InterruptedError):
-                return
             except OSError:
                 return
             sock.setblocking(False)
-            if len(self._connections) >= MAX_CONNECTIONS:
-                self._send_and_close(sock, 503, BridgeError(503, 'busy', 'busy'))
-                continue
-            self._connections.append(_Connection(sock, now))
+            conn = _Connection(sock, now)
+            full = len(self._connections) >= MAX_CONNECTIONS and not self._evict()
+            self._connections.append(conn)
+            if full:
+                self._reply(conn, now, 503, envelope(error=BridgeError(503, 'busy', 'busy')))
+            else:
+                # Read at once: a head that has already arrived protects it from eviction.
+                self._read(conn, now)
 
-    def _send_and_close(self, sock, status, error):
-        try:
-            sock.send(http_response(status, envelope(error=error)))
-        except OSError:
-            pass
-        sock.close()
+    def _evict(self):
+        """Makes room for a newcomer by closing the oldest connection whose request
+        head has not arrived, else the oldest one already answered. Neither holds an
+        authorised request, so idle or trickling clients cannot shut one out."""
+        for evictable in (lambda c: c.state == READING and c.request is None,
+                          lambda c: c.state == DRAINING):
+            for conn in self._connections:
+                if conn.sock is not None and evictable(conn):
+                    self._close(conn)
+                    self._connections.remove(conn)
+                    return True
+        return False
 
     def _close(self, conn):
         if conn.sock is not None:
@@ -529,10 +607,9 @@ class BridgeService(object):
                 pass
             conn.sock = None
 
-    def _expire(self, conn):
+    def _expire(self, conn, now):
         if conn.state == READING:
-            self._send_and_close(conn.sock, 408, BridgeError(408, 'request_timeout', 'timeout'))
-            conn.sock = None
+            self._reply(conn, now, 408, envelope(error=BridgeError(408, 'request_timeout', 'timeout')))
         else:
             self._close(conn)
 
@@ -573,6 +650,9 @@ class BridgeService(object):
             if end + 4 > MAX_HEAD_BYTES:
                 raise BridgeError(431, 'request_too_large', 'too_large')
             request = parse_head(bytes(conn.inbuf[:end]))
+            # Refused at once, before any body: an unauthorised caller holds no place for long.
+            if not self._authorised(request):
+                raise BridgeError(401, 'unauthorised', 'unauthorised')
             if 'transfer-encoding' in request.headers:
                 raise BridgeError(501, 'invalid_request', 'bad_request')
             length = request.headers.get('content-length', b'0')
@@ -581,6 +661,7 @@ class BridgeService(object):
             if int(length) > MAX_BODY_BYTES:
                 raise BridgeError(413, 'request_too_large', 'too_large')
             conn.request = request
+            conn.deadline = conn.accepted + REQUEST_DEADLINE
             conn.head_end = end + 4
             conn.body_length = int(length)
         request = conn.request
@@ -644,12 +725,6 @@ class BridgeService(object):
 
     def _route(self, conn, request, now):
         routes = {'/v1/health': 'GET', '/v1/browser/search': 'GET', '/v1/load': 'POST'}
-        if not self.configured:
-            if request.path == '/v1/health' and request.method == 'GET':
-                return self._health()
-            raise BridgeError(503, 'not_configured', 'not_configured')
-        if not self._authorised(request):
-            raise BridgeError(401, 'unauthorised', 'unauthorised')
         if request.path not in routes:
             raise BridgeError(404, 'not_found', 'not_found')
         if request.method != routes[request.path]:
@@ -668,7 +743,7 @@ class BridgeService(object):
         query = query_parameter(request.query, 'query').strip()
         if not query:
             raise BridgeError(400, 'invalid_request', 'empty_query')
-        if len(query) > MAX_QUERY:
+        if utf16_length(query) > MAX_QUERY:
             raise BridgeError(400, 'invalid_request', 'long_query')
         if not self.index.refresh_if_stale() and not self.index.complete:
             raise BridgeError(503, 'browser_unavailable', 'browser_unavailable')
@@ -684,7 +759,7 @@ class BridgeService(object):
     def _load(self, conn, request, now):
         try:
             body = json.loads(request.body.decode('utf-8'))
-        except ValueError:
+        except (ValueError, RecursionError):
             raise BridgeError(400, 'invalid_request', 'bad_body')
         uri = body.get('uri') if isinstance(body, dict) else None
         if not isinstance(uri, str) or not uri or utf16_length(uri) > MAX_URI:

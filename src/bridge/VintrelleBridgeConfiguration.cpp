@@ -45,8 +45,11 @@ std::optional<VintrelleBridgeConfiguration> VintrelleReadBridgeConfiguration(con
     QFile file(path);
     if (path.isEmpty() || !file.open(QIODevice::ReadOnly))
         return std::nullopt;
+    const QByteArray text = file.read(VintrelleBridgeConfiguration::maxFileSize + 1);
+    if (text.size() > VintrelleBridgeConfiguration::maxFileSize)
+        return std::nullopt;
     QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
+    const QJsonDocument document = QJsonDocument::fromJson(text, &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();

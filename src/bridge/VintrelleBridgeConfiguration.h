@@ -11,6 +11,9 @@
 struct VintrelleBridgeConfiguration
 {
     static constexpr quint16 defaultPort = 45873;
+    // The installer writes a few dozen bytes; anything this large is not a bridge configuration,
+    // and reading it whole before every request would stall the program.
+    static constexpr qint64 maxFileSize = 64 * 1024;
 
     quint16 port = defaultPort;
     QString token;
@@ -29,7 +32,7 @@ QStringList VintrelleBridgeConfigurationFallbackPaths();
 // Every candidate in the order they are tried, read from the user default and the environment now.
 QStringList VintrelleBridgeConfigurationCandidates();
 
-// One candidate: a readable file holding a JSON object whose "token" is a non-empty string and
+// One candidate: a readable file of at most maxFileSize bytes holding a JSON object whose "token" is a non-empty string and
 // whose "port" is absent (45873) or a JSON number with an integral value from 1 to 65535.
 // A fractional port such as 45873.5 is refused rather than rounded: the installer only writes
 // integers, so such a file is damaged and guessing a port could reach the wrong service.

@@ -11,6 +11,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -40,6 +41,36 @@ bool transferFailed(const QNetworkReply *reply)
            (code < QNetworkReply::ContentAccessDenied ||
             !reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid());
 }
+
+// A request body that can be read once only. Qt sends a request again when the connection closes
+// before any answer, which for a load would put a second device on the track; it can only do so by
+// rewinding the body, and this body cannot be rewound.
+class OneShotBody : public QIODevice
+{
+public:
+    OneShotBody(QByteArray bytes, QObject *parent) : QIODevice(parent), m_bytes(std::move(bytes))
+    {
+        open(QIODevice::ReadOnly);
+    }
+    bool isSequential() const override { return true; }
+    bool reset() override { return false; }
+    qint64 bytesAvailable() const override { return m_bytes.size() - m_read + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (m_read == m_bytes.size()) return -1;
+        const qint64 count = std::min(maxSize, qint64(m_bytes.size() - m_read));
+        std::memcpy(data, m_bytes.constData() + m_read, size_t(count));
+        m_read += count;
+        return count;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    const QByteArray m_bytes;
+    qint64 m_read = 0;
+};
 
 int httpStatus(const QNetworkReply *reply)
 {
@@ -92,8 +123,13 @@ QNetworkReply *VintrelleNativeConnection::send(const QUrl &url, const std::optio
     request.setRawHeader("Authorization", "Bearer " + m_token.toUtf8());
     QNetworkReply *reply;
     if (body) {
+        const QByteArray json = QJsonDocument(*body).toJson(QJsonDocument::Compact);
         request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
-        reply = m_network->post(request, QJsonDocument(*body).toJson(QJsonDocument::Compact));
+        request.setHeader(QNetworkRequest::ContentLengthHeader, json.size());
+        request.setAttribute(QNetworkRequest::DoNotBufferUploadDataAttribute, true);
+        auto *once = new OneShotBody(json, nullptr);
+        reply = m_network->post(request, once);
+        once->setParent(reply);
     } else {
         reply = m_network->get(request);
     }

@@ -3,17 +3,14 @@
 // A loopback HTTP server for tests: answers each request with the next canned response and
 // records every request as it arrived on the wire.
 
-#include <QByteArray>
 #include <QHostAddress>
-#include <QList>
 #include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
-#include <memory>
-#include <utility>
 #include <optional>
+#include <utility>
 
 class VintrelleScriptedServer
 {
@@ -33,9 +30,10 @@ public:
         std::optional<QByteArray> header(const QByteArray &name) const
         {
             for (const QByteArray &line : headerLines) {
-                const qsizetype colon = line.indexOf(':');
-                if (colon > 0 && line.left(colon).compare(name, Qt::CaseInsensitive) == 0)
-                    return line.mid(colon + 1).startsWith(' ') ? line.mid(colon + 2) : line.mid(colon + 1);
+                if (line.toLower().startsWith(name.toLower() + ':')) {
+                    const QByteArray value = line.mid(name.size() + 1);
+                    return value.startsWith(' ') ? value.mid(1) : value;
+                }
             }
             return std::nullopt;
         }
@@ -59,11 +57,11 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
-                auto received = std::make_shared<QByteArray>();
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket, received] {
-                    received->append(socket->readAll());
-                    if (auto request = complete(*received)) {
-                        received->clear();
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    QByteArray &received = m_received[socket];
+                    received += socket->readAll();
+                    if (auto request = complete(received)) {
+                        m_received.remove(socket);
                         requests << *request;
                         serve(socket);
                     }
@@ -97,12 +95,11 @@ private:
         const qsizetype end = bytes.indexOf("\r\n\r\n");
         if (end < 0) return std::nullopt;
         Request request;
-        const QList<QByteArray> lines = bytes.left(end).split('\n');
-        const QList<QByteArray> requestLine = lines.first().trimmed().split(' ');
+        request.headerLines = bytes.left(end).split('\n');
+        for (QByteArray &line : request.headerLines) line.chop(line.endsWith('\r') ? 1 : 0);
+        const QList<QByteArray> requestLine = request.headerLines.takeFirst().split(' ');
         request.method = requestLine.value(0);
         request.target = requestLine.value(1);
-        for (qsizetype i = 1; i < lines.size(); ++i)
-            request.headerLines << QByteArray(lines[i]).chopped(lines[i].endsWith('\r') ? 1 : 0);
         const qsizetype length = request.header("Content-Length").value_or("0").toLongLong();
         if (bytes.size() < end + 4 + length) return std::nullopt;
         request.body = bytes.mid(end + 4, length);
@@ -113,28 +110,22 @@ private:
     void serve(QTcpSocket *socket)
     {
         const Response response = script.isEmpty() ? fallback : script.takeFirst();
-        switch (response.kind) {
-        case Response::Answer:
+        if (response.kind == Response::Answer) {
             socket->write(response.bytes);
             socket->disconnectFromHost();
-            break;
-        case Response::Hang:
+        } else if (response.kind == Response::Hang) {
             m_held << socket;
-            break;
-        case Response::Close:
+        } else if (response.kind == Response::Close) {
             socket->abort();
-            break;
-        case Response::Trickle: {
-            // A valid start and then one byte now and then, never finishing.
+        } else { // a valid start and then one byte now and then, never finishing
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n");
             auto *timer = new QTimer(socket);
             QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });
             timer->start(50);
-            break;
-        }
         }
     }
 
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_held;
+    QHash<QTcpSocket *, QByteArray> m_received;
 };

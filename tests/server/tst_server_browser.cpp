@@ -2,30 +2,18 @@
 // loopback port and a DNS-rebinding host must never read the bridge token, and every request the
 // engine makes on their behalf must be refused by the server itself, not only by the browser.
 
+#include "VintrelleTestSupport.h"
 #include "VintrelleServer.h"
 
-#include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
-#include <QFile>
 #include <QGuiApplication>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace {
 
@@ -79,65 +67,46 @@ function loaded(element) {
 
 // A tiny HTTP server on the main thread: answers every request with `page` and keeps each request
 // head it received.
-class PageServer : public QObject
+class PageServer : public QTcpServer
 {
 public:
-    explicit PageServer(QByteArray page, int status = 200)
-        : m_page(std::move(page))
-        , m_status(status)
+    explicit PageServer(QByteArray page) : m_page(std::move(page))
     {
-        QObject::connect(&m_server, &QTcpServer::newConnection, this, [this] {
-            while (QTcpSocket *socket = m_server.nextPendingConnection())
-                serve(socket);
+        connect(this, &QTcpServer::newConnection, this, [this] {
+            while (QTcpSocket *socket = nextPendingConnection()) {
+                connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+                connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
+                    QByteArray &buffer = m_buffers[socket];
+                    buffer += socket->readAll();
+                    if (!buffer.contains("\r\n\r\n")) return;
+                    const QByteArray received = m_buffers.take(socket);
+                    m_heads << received.left(received.indexOf("\r\n\r\n") + 4);
+                    socket->write("HTTP/1.1 200 X\r\nContent-Type: text/html\r\nContent-Length: " +
+                                  QByteArray::number(m_page.size()) + "\r\nConnection: close\r\n\r\n" + m_page);
+                    socket->disconnectFromHost();
+                });
+            }
         });
     }
 
-    bool listen() { return m_server.listen(QHostAddress::LocalHost); }
-    quint16 port() const { return m_server.serverPort(); }
+    bool listen() { return QTcpServer::listen(QHostAddress::LocalHost); }
+    quint16 port() const { return serverPort(); }
     const QList<QByteArray> &heads() const { return m_heads; }
 
 private:
-    void serve(QTcpSocket *socket)
-    {
-        QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
-        QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-            m_buffers[socket] += socket->readAll();
-            const qsizetype end = m_buffers[socket].indexOf("\r\n\r\n");
-            if (end < 0)
-                return;
-            m_heads << m_buffers.take(socket).left(end + 4);
-            socket->write("HTTP/1.1 " + QByteArray::number(m_status) + " X\r\nContent-Type: text/html\r\nContent-Length: "
-                          + QByteArray::number(m_page.size()) + "\r\nConnection: close\r\n\r\n" + m_page);
-            socket->disconnectFromHost();
-        });
-    }
-
-    QTcpServer m_server;
     QByteArray m_page;
-    int m_status;
     QList<QByteArray> m_heads;
     QHash<QTcpSocket *, QByteArray> m_buffers;
 };
 
+// Everything the server answers to `request`, sent on a connection of its own.
 QByteArray rawExchange(quint16 port, const QByteArray &request)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const timeval timeout{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    QByteArray reply;
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0
-        && send(fd, request.constData(), request.size(), MSG_NOSIGNAL) == request.size()) {
-        char chunk[4096];
-        ssize_t n;
-        while ((n = recv(fd, chunk, sizeof chunk, 0)) > 0)
-            reply.append(chunk, n);
-    }
-    close(fd);
-    return reply;
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    socket.write(request);
+    while (socket.waitForConnected(5000) && socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000)) {}
+    return socket.readAll();
 }
 
 } // namespace
@@ -146,184 +115,148 @@ class ServerBrowserTest : public QObject
 {
     Q_OBJECT
 
-private slots:
-    void initTestCase();
-    void cleanupTestCase();
-    void ownOriginReadsTheConfiguration();
-    void otherLoopbackOriginCannot_data();
-    void otherLoopbackOriginCannot();
-    void browserRequestsFromOtherOriginsAreRefused();
-    void dnsRebindingIsRefused();
-    void shippedPageKeepsTheTokenToItself();
-
-private:
-    bool load(const QUrl &url, bool expectSuccess = true);
-    QJsonObject runAttack();
-    QVariant evaluate(const QString &script);
-
-    QTemporaryDir m_root;
+    VintrelleTestHome m_home;
     std::unique_ptr<VintrelleServer> m_server;
-    QWebEngineProfile *m_profile = nullptr;
+    QWebEngineProfile *m_profile = nullptr; // off the record: nothing of the test reaches the disk
     QWebEnginePage *m_page = nullptr;
-};
 
-void ServerBrowserTest::initTestCase()
-{
-    // The engine's start-up report and the attack pages' console errors are expected noise.
-    QLoggingCategory::setFilterRules("qt.webenginecontext.info=false\njs.critical=false\njs.warning=false");
-    QVERIFY(m_root.isValid());
-    QVERIFY(QDir().mkpath(m_root.path() + "/launcher"));
-    QFile bridgeConfiguration(m_root.path() + "/config.json");
-    QVERIFY(bridgeConfiguration.open(QIODevice::WriteOnly));
-    bridgeConfiguration.write(R"({"port": 45873, "token": ")" + secret + R"("})");
-    bridgeConfiguration.close();
-    QSettings("Vintrelle", "Vintrelle").remove("VintrelleUserLibrary");
+    bool load(const QUrl &url, bool expectSuccess = true)
+    {
+        QSignalSpy finished(m_page, &QWebEnginePage::loadFinished);
+        m_page->load(url);
+        return finished.wait(20000) && finished.first().first().toBool() == expectSuccess;
+    }
 
-    m_server = std::make_unique<VintrelleServer>(m_root.path() + "/launcher", QStringList{bridgeConfiguration.fileName()});
-    QVERIFY(m_server->startOnPort(0));
-    QVERIFY(m_server->configuration().value().contains(secret));
-
-    m_profile = new QWebEngineProfile(this); // off the record: nothing of the test reaches the disk
-    m_page = new QWebEnginePage(m_profile, this);
-}
-
-void ServerBrowserTest::cleanupTestCase()
-{
-    delete m_page;
-    delete m_profile;
-}
-
-bool ServerBrowserTest::load(const QUrl &url, bool expectSuccess)
-{
-    QSignalSpy finished(m_page, &QWebEnginePage::loadFinished);
-    m_page->load(url);
-    return finished.wait(20000) && finished.first().first().toBool() == expectSuccess;
-}
-
-QVariant ServerBrowserTest::evaluate(const QString &script)
-{
-    QVariant result;
-    bool done = false;
-    QEventLoop loop;
-    m_page->runJavaScript(script, [&](const QVariant &value) {
-        result = value;
-        done = true;
-        loop.quit();
-    });
-    QTimer::singleShot(5000, &loop, &QEventLoop::quit);
-    if (!done)
+    QVariant evaluate(const QString &script)
+    {
+        QVariant result;
+        QEventLoop loop;
+        m_page->runJavaScript(script, [&](const QVariant &value) {
+            result = value;
+            loop.quit();
+        });
+        QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         loop.exec();
-    return result;
-}
-
-QJsonObject ServerBrowserTest::runAttack()
-{
-    QElapsedTimer timer;
-    timer.start();
-    // Requests wait in line behind each other at the server; allow for its read windows.
-    while (timer.elapsed() < 40000) {
-        if (evaluate("window.attackDone === true").toBool())
-            return QJsonDocument::fromJson(evaluate("JSON.stringify(window.attackResults)").toString().toUtf8()).object();
-        QTest::qWait(50);
+        return result;
     }
-    return {};
-}
 
-void ServerBrowserTest::ownOriginReadsTheConfiguration()
-{
-    // The control: from the server's own origin the same attempts do read the token, so the
-    // attacks below would notice a leak.
-    QFile index(m_root.path() + "/launcher/index.html");
-    QVERIFY(index.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    index.write(attackPage(""));
-    index.close();
-
-    QVERIFY(load(QUrl(QString("http://127.0.0.1:%1/").arg(m_server->port()))));
-    const QJsonObject results = runAttack();
-    QVERIFY2(!results.isEmpty(), "the attack page did not finish");
-    for (const char *attempt : {"fetch", "fetch with credentials", "xhr", "iframe"})
-        QVERIFY2(results.value(attempt).toString().contains(secret), attempt);
-}
-
-void ServerBrowserTest::otherLoopbackOriginCannot_data()
-{
-    QTest::addColumn<QString>("host");
-    QTest::newRow("localhost") << "localhost";
-    QTest::newRow("127.0.0.1, other port") << "127.0.0.1";
-}
-
-void ServerBrowserTest::otherLoopbackOriginCannot()
-{
-    QFETCH(QString, host);
-
-    PageServer attacker(attackPage("http://127.0.0.1:" + QByteArray::number(m_server->port())));
-    QVERIFY(attacker.listen());
-    QVERIFY(load(QUrl(QString("http://%1:%2/").arg(host).arg(attacker.port()))));
-    const QJsonObject results = runAttack();
-    QVERIFY2(!results.isEmpty(), "the attack page did not finish");
-    QCOMPARE(results.size(), 6);
-    for (auto it = results.begin(); it != results.end(); ++it)
-        QVERIFY2(!it.value().toString().contains(secret), qPrintable(it.key() + ": " + it.value().toString()));
-}
-
-void ServerBrowserTest::browserRequestsFromOtherOriginsAreRefused()
-{
-    // The browser's own rules already hide cross-origin answers, so the attack above cannot tell
-    // whether the server refused. Here the attack targets a recorder instead, and the exact
-    // requests the engine sent are replayed to the server with only the port swapped.
-    PageServer recorder("");
-    QVERIFY(recorder.listen());
-    const QByteArray recordedHost = "127.0.0.1:" + QByteArray::number(recorder.port());
-    PageServer attacker(attackPage("http://" + recordedHost));
-    QVERIFY(attacker.listen());
-    QVERIFY(load(QUrl(QString("http://localhost:%1/").arg(attacker.port()))));
-    QVERIFY2(!runAttack().isEmpty(), "the attack page did not finish");
-
-    QVERIFY(recorder.heads().size() >= 6);
-    const QByteArray serverHost = "127.0.0.1:" + QByteArray::number(m_server->port());
-    for (QByteArray head : recorder.heads()) {
-        QVERIFY(head.startsWith("GET /launcher-config HTTP/1.1\r\n"));
-        head.replace(recordedHost, serverHost);
-        const QByteArray reply = rawExchange(m_server->port(), head);
-        QVERIFY2(reply.startsWith("HTTP/1.1 403 Forbidden\r\n"), head.constData());
-        QVERIFY(!reply.contains(secret));
-        // Without the headers that give the origin away, the same request would be served:
-        // the refusal comes from them.
-        QByteArray bare;
-        for (const QByteArray &line : head.split('\n')) {
-            const QByteArray lower = line.toLower();
-            if (!lower.startsWith("origin:") && !lower.startsWith("sec-fetch-site:"))
-                bare += line + '\n';
+    QJsonObject runAttack()
+    {
+        // Requests wait in line behind each other at the server; allow for its read windows.
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 40000) {
+            if (evaluate("window.attackDone === true").toBool())
+                return QJsonDocument::fromJson(evaluate("JSON.stringify(window.attackResults)").toString().toUtf8()).object();
+            QTest::qWait(50);
         }
-        QVERIFY2(rawExchange(m_server->port(), bare).contains(secret), bare.constData());
+        return {};
     }
-}
 
-void ServerBrowserTest::dnsRebindingIsRefused()
-{
-    // The engine resolves evil.example to 127.0.0.1 (see main), as a rebinding attacker's DNS
-    // would: the page's origin is then http://evil.example:<server port>, and to the browser the
-    // configuration is a same-origin resource it would happily hand to the page.
-    const QString origin = QString("http://evil.example:%1").arg(m_server->port());
-    QVERIFY(load(QUrl(origin + "/native-migration"), false)); // an error status fails the load
-    QCOMPARE(m_page->url(), QUrl(origin + "/native-migration"));
-    QCOMPARE(evaluate("document.body.innerText").toString(), QString("Request failed (403)."));
+private slots:
+    void initTestCase()
+    {
+        // The engine's start-up report and the attack pages' console errors are expected noise.
+        QLoggingCategory::setFilterRules("qt.webenginecontext.info=false\njs.critical=false\njs.warning=false");
+        writeFile(m_home.path("config.json"), R"({"port": 45873, "token": ")" + secret + R"("})");
+        writeFile(m_home.path("launcher/index.html"), attackPage(""));
+        QSettings("Vintrelle", "Vintrelle").remove("VintrelleUserLibrary");
+        m_server = std::make_unique<VintrelleServer>(m_home.path("launcher"), QStringList{m_home.path("config.json")});
+        QVERIFY(m_server->startOnPort(0));
+        m_profile = new QWebEngineProfile(this);
+        m_page = new QWebEnginePage(m_profile, this);
+    }
 
-    evaluate("window.rebound = null; fetch('/launcher-config').then(r => r.text().then(t => window.rebound = r.status + ' ' + t), e => window.rebound = 'error: ' + e)");
-    QTRY_VERIFY_WITH_TIMEOUT(!evaluate("window.rebound").isNull(), 20000);
-    QCOMPARE(evaluate("window.rebound").toString(), QString("403 Request failed (403)."));
-}
+    void cleanupTestCase()
+    {
+        delete m_page;
+        delete m_profile;
+    }
 
-void ServerBrowserTest::shippedPageKeepsTheTokenToItself()
-{
-    VintrelleServer server(VintrelleServer::defaultResourcePath(), m_server->configPaths());
-    QVERIFY(server.startOnPort(0));
-    QVERIFY(load(QUrl(QString("http://127.0.0.1:%1/").arg(server.port()))));
-    QCOMPARE(m_page->title(), QString("Vintrelle launcher"));
-    const QString expected = "The Ableton connection is configured at http://127.0.0.1:45873.";
-    QTRY_COMPARE_WITH_TIMEOUT(evaluate("document.getElementById('bridge-status').textContent").toString(), expected, 10000);
-    QVERIFY(!evaluate("document.documentElement.outerHTML").toString().contains(secret));
-}
+    // Every way a page can read a resource, from the server's own origin (the control: it must
+    // read the token, so a leak would be noticed) and from other loopback origins (never).
+    void otherOriginsCannotReadTheToken_data()
+    {
+        QTest::addColumn<QString>("host"); // empty: the server's own page
+        QTest::newRow("own origin") << QString();
+        QTest::newRow("localhost") << "localhost";
+        QTest::newRow("127.0.0.1, other port") << "127.0.0.1";
+    }
+
+    void otherOriginsCannotReadTheToken()
+    {
+        QFETCH(QString, host);
+        PageServer attacker(attackPage("http://127.0.0.1:" + QByteArray::number(m_server->port())));
+        QVERIFY(attacker.listen());
+        QVERIFY(load(host.isEmpty() ? QUrl(QString("http://127.0.0.1:%1/").arg(m_server->port()))
+                                    : QUrl(QString("http://%1:%2/").arg(host).arg(attacker.port()))));
+        const QJsonObject results = runAttack();
+        QCOMPARE(results.size(), 6);
+        for (auto it = results.begin(); it != results.end(); ++it) {
+            const bool readable = host.isEmpty() && it.key() != "script";
+            QVERIFY2(it.value().toString().contains(secret) == readable, qPrintable(it.key() + ": " + it.value().toString()));
+        }
+    }
+
+    void browserRequestsFromOtherOriginsAreRefused()
+    {
+        // The browser's own rules already hide cross-origin answers, so the attack above cannot tell
+        // whether the server refused. Here the attack targets a recorder instead, and the exact
+        // requests the engine sent are replayed to the server with only the port swapped.
+        PageServer recorder("");
+        QVERIFY(recorder.listen());
+        const QByteArray recordedHost = "127.0.0.1:" + QByteArray::number(recorder.port());
+        PageServer attacker(attackPage("http://" + recordedHost));
+        QVERIFY(attacker.listen());
+        QVERIFY(load(QUrl(QString("http://localhost:%1/").arg(attacker.port()))));
+        QVERIFY2(!runAttack().isEmpty(), "the attack page did not finish");
+
+        QVERIFY(recorder.heads().size() >= 6);
+        const QByteArray serverHost = "127.0.0.1:" + QByteArray::number(m_server->port());
+        for (QByteArray head : recorder.heads()) {
+            QVERIFY(head.startsWith("GET /launcher-config HTTP/1.1\r\n"));
+            head.replace(recordedHost, serverHost);
+            const QByteArray reply = rawExchange(m_server->port(), head);
+            QVERIFY2(reply.startsWith("HTTP/1.1 403 Forbidden\r\n"), head.constData());
+            QVERIFY(!reply.contains(secret));
+            // Without the headers that give the origin away, the same request would be served:
+            // the refusal comes from them.
+            QByteArray bare;
+            for (const QByteArray &line : head.split('\n')) {
+                const QByteArray lower = line.toLower();
+                if (!lower.startsWith("origin:") && !lower.startsWith("sec-fetch-site:"))
+                    bare += line + '\n';
+            }
+            QVERIFY2(rawExchange(m_server->port(), bare).contains(secret), bare.constData());
+        }
+    }
+
+    void dnsRebindingIsRefused()
+    {
+        // The engine resolves evil.example to 127.0.0.1 (see main), as a rebinding attacker's DNS
+        // would: the page's origin is then http://evil.example:<server port>, and to the browser the
+        // configuration is a same-origin resource it would happily hand to the page.
+        const QString origin = QString("http://evil.example:%1").arg(m_server->port());
+        QVERIFY(load(QUrl(origin + "/native-migration"), false)); // an error status fails the load
+        QCOMPARE(m_page->url(), QUrl(origin + "/native-migration"));
+        QCOMPARE(evaluate("document.body.innerText").toString(), QString("Request failed (403)."));
+
+        evaluate("window.rebound = null; fetch('/launcher-config').then(r => r.text().then(t => window.rebound = r.status + ' ' + t), e => window.rebound = 'error: ' + e)");
+        QTRY_VERIFY_WITH_TIMEOUT(!evaluate("window.rebound").isNull(), 20000);
+        QCOMPARE(evaluate("window.rebound").toString(), QString("403 Request failed (403)."));
+    }
+
+    void shippedPageKeepsTheTokenToItself()
+    {
+        VintrelleServer server(VintrelleServer::defaultResourcePath(), m_server->configPaths());
+        QVERIFY(server.startOnPort(0));
+        QVERIFY(load(QUrl(QString("http://127.0.0.1:%1/").arg(server.port()))));
+        QCOMPARE(m_page->title(), QString("Vintrelle launcher"));
+        const QString expected = "The Ableton connection is configured at http://127.0.0.1:45873.";
+        QTRY_COMPARE_WITH_TIMEOUT(evaluate("document.getElementById('bridge-status').textContent").toString(), expected, 10000);
+        QVERIFY(!evaluate("document.documentElement.outerHTML").toString().contains(secret));
+    }
+};
 
 int main(int argc, char **argv)
 {

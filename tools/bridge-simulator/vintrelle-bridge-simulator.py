@@ -175,7 +175,7 @@ def main():
     service = surface.service
     if not service.listening:
         surface.disconnect()
-        sys.exit('cannot listen on port %d' % service.wanted_port)
+        sys.exit('the bridge is not listening; its log above says why')
     if args.port == 0:
         doc['port'] = service.port
         write_config(config, doc)

@@ -1,5 +1,5 @@
-"""A stand-in for the parts of Live the bridge script touches, and an HTTP client
-that drives the script's tick while it waits for an answer."""
+"""A stand-in for the parts of Live the bridge script touches, and a raw HTTP
+client that ticks the script while it waits for an answer."""
 
 import json
 import os
@@ -7,9 +7,9 @@ import shutil
 import socket
 import sys
 import tempfile
-import threading
 import types
 import unittest
+from urllib.parse import quote
 
 from VintrelleBridge import bridge
 
@@ -28,17 +28,15 @@ class Clock(object):
 
 
 class Item(object):
-    """A browser item; reading its children costs `cost` seconds of the clock."""
+    """A browser item; listing its children costs `cost` seconds of `clock`."""
 
     def __init__(self, name, uri=None, loadable=None, children=(), device=False, clock=None, cost=0.0):
-        self.name = name
-        self.uri = uri if uri is not None else 'query:Test#' + name
+        self.name, self.uri = name, uri if uri is not None else 'query:Test#' + name
         self._children = list(children)
         self.is_device = device
         self.is_folder = bool(children) and not device
         self.is_loadable = (not self.is_folder) if loadable is None else loadable
-        self.clock = clock
-        self.cost = cost
+        self.clock, self.cost = clock, cost
 
     @property
     def children(self):
@@ -56,22 +54,15 @@ def folder(name, *children, **kw):
 
 
 class Browser(object):
-    """Roots are set as attributes; load_item records calls and can refuse."""
-
     def __init__(self, **roots):
-        for name, root in roots.items():
-            setattr(self, name, root)
+        self.__dict__.update(roots)
         self.loaded = []
-        self.load_calls = []      # (item, called inside a tick, called on the main thread)
         self.refuse = False
-        self.probe = None
 
     def load_item(self, item):
-        inside = self.probe is not None and self.probe.inside
-        self.load_calls.append((item, inside, threading.current_thread() is threading.main_thread()))
         if self.refuse:
             raise RuntimeError('refused')
-        self.loaded.append(item)
+        self.loaded.append(item.name)
 
 
 class CInstance(object):
@@ -81,38 +72,20 @@ class CInstance(object):
     def log_message(self, message):
         self.messages.append(message)
 
-    def show_message(self, message):
-        self.messages.append(message)
-
     def song(self):
         return None
 
 
 def install_live(get_browser):
     """Makes `import Live` give an application whose browser is get_browser()."""
-    class Application(object):
-        @property
-        def browser(self):
-            return get_browser()
     live = types.ModuleType('Live')
-    live.Application = types.SimpleNamespace(get_application=Application)
+    live.Application = types.SimpleNamespace(get_application=lambda: types.SimpleNamespace(browser=get_browser()))
     sys.modules['Live'] = live
 
 
-class TickProbe(object):
-    """Wraps a surface's update_display to know whether code runs inside a tick."""
-
-    def __init__(self, surface):
-        self.inside = False
-        self._tick = surface.update_display
-        surface.update_display = self
-
-    def __call__(self):
-        self.inside = True
-        try:
-            self._tick()
-        finally:
-            self.inside = False
+def write_config(path, doc):
+    with open(path, 'w', encoding='utf-8') as f:
+        f.write(doc if isinstance(doc, str) else json.dumps(doc))
 
 
 class Response(object):
@@ -122,25 +95,18 @@ class Response(object):
         lines = head.decode('latin-1').split('\r\n')
         self.status = int(lines[0].split(' ')[1])
         self.headers = dict((k.lower(), v.strip()) for k, _, v in (l.partition(':') for l in lines[1:]))
+        self.body = body
         self.doc = json.loads(body.decode('utf-8'))
-
-    @property
-    def data(self):
-        return self.doc.get('data')
-
-    @property
-    def error(self):
-        return self.doc.get('error')
+        self.data, self.error = self.doc.get('data'), self.doc.get('error')
 
 
 class Client(object):
-    """A raw loopback connection; never blocks the test once connected."""
+    """A raw loopback connection; reading never blocks the test."""
 
     def __init__(self, port):
         self.sock = socket.create_connection(('127.0.0.1', port), timeout=2)
         self.buf = b''
-        self.eof = False
-        self.reset = False
+        self.eof = self.reset = False
 
     def send(self, data):
         self.sock.settimeout(2)
@@ -156,12 +122,8 @@ class Client(object):
             except ConnectionResetError:
                 self.reset = self.eof = True
                 return
-            if not chunk:
-                self.eof = True
+            self.eof = not chunk
             self.buf += chunk
-
-    def close(self):
-        self.sock.close()
 
 
 def request(method, path, token=TOKEN, body=None, headers=()):
@@ -173,13 +135,11 @@ def request(method, path, token=TOKEN, body=None, headers=()):
     if body is not None:
         payload = body if isinstance(body, bytes) else json.dumps(body).encode('utf-8')
         lines.append('Content-Length: %d' % len(payload))
-    return ('\r\n'.join(lines) + '\r\n\r\n').encode('latin-1') + payload
+    return ('\r\n'.join(lines) + '\r\n\r\n').encode('utf-8') + payload
 
 
 class BridgeCase(unittest.TestCase):
-    """A surface on a free loopback port with a fake clock and browser."""
-
-    config = {'token': TOKEN}
+    """The script on a free loopback port with a fake clock and browser, ticked by hand."""
 
     def make_browser(self):
         return Browser(instruments=folder('Instruments', Item('Operator', device=True), Item('Wavetable', device=True)),
@@ -189,9 +149,7 @@ class BridgeCase(unittest.TestCase):
         self.dir = tempfile.mkdtemp(prefix='vintrelle-bridge-')
         self.addCleanup(shutil.rmtree, self.dir)
         self.config_path = os.path.join(self.dir, 'config.json')
-        if self.config is not None:
-            with open(self.config_path, 'w') as f:
-                json.dump(self.config, f)
+        write_config(self.config_path, {'token': TOKEN})
         self.clock = Clock()
         self.browser = self.make_browser()
         install_live(lambda: self.browser)
@@ -199,50 +157,40 @@ class BridgeCase(unittest.TestCase):
         self.surface = bridge.VintrelleBridge(self.c_instance, config_path=self.config_path, port=0, clock=self.clock)
         self.addCleanup(self.surface.disconnect)
         self.service = self.surface.service
-        self.port = self.service.port
-        self.probe = TickProbe(self.surface)
-        self.browser.probe = self.probe
 
     def tick(self, times=1):
         for _ in range(times):
             self.surface.update_display()
 
     def connect(self):
-        client = Client(self.port)
-        self.addCleanup(client.close)
+        client = Client(self.service.port)
+        self.addCleanup(client.sock.close)
         return client
 
-    def exchange(self, raw, ticks=40):
-        """Sends raw bytes and ticks until the bridge has answered and closed."""
-        client = self.connect()
-        client.send(raw)
+    def finish(self, client, ticks=40):
+        """Ticks until the bridge has answered `client` and closed."""
         for _ in range(ticks):
             self.tick()
             client.pump()
             if client.eof:
-                client.close()
                 return Response(client.buf)
         self.fail('no complete answer after %d ticks (got %r)' % (ticks, client.buf[:200]))
 
-    def get(self, path, **kw):
-        return self.exchange(request('GET', path, **kw))
+    def exchange(self, raw):
+        client = self.connect()
+        client.send(raw)
+        return self.finish(client)
 
     def post(self, path, body, **kw):
         return self.exchange(request('POST', path, body=body, **kw))
 
     def search(self, query, **kw):
-        from urllib.parse import quote
-        return self.get('/v1/browser/search?query=' + quote(query, safe=''), **kw)
+        return self.exchange(request('GET', '/v1/browser/search?query=' + quote(query, safe=''), **kw))
 
     def assertFailure(self, response, status, code):
-        self.assertEqual(response.status, status, response.raw)
-        self.assertIs(response.doc['ok'], False)
-        self.assertEqual(response.error['code'], code)
-        self.assertIsInstance(response.error['message'], str)
+        self.assertEqual((response.status, response.doc['ok'], response.error['code']), (status, False, code), response.raw)
         self.assertTrue(response.error['message'].endswith('.'), response.error['message'])
 
     def assertSuccess(self, response):
-        self.assertEqual(response.status, 200, response.raw)
-        self.assertIs(response.doc['ok'], True)
-        self.assertIsInstance(response.data, dict)
+        self.assertEqual((response.status, response.doc['ok']), (200, True), response.raw)
         return response.data

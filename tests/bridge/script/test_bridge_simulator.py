@@ -1,17 +1,19 @@
-"""The simulator process end to end, over real loopback HTTP."""
+"""The real script in the simulator process, with a real clock and real clients."""
 
 import http.client
 import json
 import os
 import select
 import shutil
-import signal
-import stat
+import socket
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
-from urllib.parse import quote
+
+from VintrelleBridge import bridge
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SIMULATOR = os.environ.get('VINTRELLE_BRIDGE_SIMULATOR') or os.path.join(
@@ -19,105 +21,44 @@ SIMULATOR = os.environ.get('VINTRELLE_BRIDGE_SIMULATOR') or os.path.join(
 
 
 class SimulatorTests(unittest.TestCase):
-    def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='vintrelle-sim-')
-        self.addCleanup(shutil.rmtree, self.dir)
-        self.config = os.path.join(self.dir, 'Remote Scripts', 'VintrelleBridge', 'config.json')
-        self.load_log = os.path.join(self.dir, 'loads.jsonl')
+    def test_idle_and_trickling_clients_do_not_shut_out_an_authorised_search(self):
+        folder = tempfile.mkdtemp(prefix='vintrelle-sim-')
+        self.addCleanup(shutil.rmtree, folder)
+        with open(os.path.join(folder, 'stderr.txt'), 'wb') as stderr:
+            proc = subprocess.Popen([sys.executable, SIMULATOR, '--config', os.path.join(folder, 'config.json'), '--port', '0'],
+                                    stdout=subprocess.PIPE, stderr=stderr)
+        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdout.close()))
+        self.assertTrue(select.select([proc.stdout], [], [], 20)[0], 'the simulator printed nothing in 20 s')
+        ready = json.loads(proc.stdout.readline())
 
-    def start(self, *args):
-        env = dict(os.environ, PYTHONDONTWRITEBYTECODE='1')
-        # stderr goes to a file: a pipe nobody reads could fill and stall the simulator.
-        stderr_path = os.path.join(self.dir, 'stderr.txt')
-        with open(stderr_path, 'wb') as stderr:
-            proc = subprocess.Popen([sys.executable, SIMULATOR, '--config', self.config, '--load-log', self.load_log]
-                                    + list(args), stdout=subprocess.PIPE, stderr=stderr, env=env)
+        # More clients than the bridge has places for: half idle, half sending a head byte by byte.
+        clients = [socket.create_connection(('127.0.0.1', ready['port'])) for _ in range(max(40, bridge.MAX_CONNECTIONS + 8))]
+        for client in clients:
+            self.addCleanup(client.close)
+        answer = []
 
-        def stop():
-            if proc.poll() is None:
-                proc.kill()
-            proc.wait()
-            proc.stdout.close()
-        self.addCleanup(stop)
-        ready, _, _ = select.select([proc.stdout], [], [], 20)
-        self.assertTrue(ready, 'the simulator printed nothing in 20 s')
-        line = proc.stdout.readline()
-        if not line:
-            proc.wait(10)
-            with open(stderr_path) as f:
-                self.fail('the simulator stopped: %s' % f.read())
-        return proc, json.loads(line)
-
-    def call(self, ready, method, path, body=None, token=None):
-        conn = http.client.HTTPConnection('127.0.0.1', ready['port'], timeout=10)
-        try:
-            headers = {'Authorization': 'Bearer ' + (ready['token'] if token is None else token)}
-            if body is not None:
-                headers['Content-Type'] = 'application/json'
-                body = json.dumps(body)
-            conn.request(method, path, body=body, headers=headers)
+        def search():
+            conn = http.client.HTTPConnection('127.0.0.1', ready['port'], timeout=10)
+            conn.request('GET', '/v1/browser/search?query=operator', headers={'Authorization': 'Bearer ' + ready['token']})
             response = conn.getresponse()
-            return response.status, json.loads(response.read().decode('utf-8'))
-        finally:
+            answer.append((response.status, json.loads(response.read().decode('utf-8'))))
             conn.close()
-
-    def test_search_and_load_with_a_new_config(self):
-        proc, ready = self.start('--port', '0')
-        # A missing config.json is created with a fresh token, private to the user.
-        self.assertEqual(ready['config'], self.config)
-        self.assertRegex(ready['token'], r'^[0-9a-f]{64}$')
-        self.assertEqual(stat.S_IMODE(os.stat(self.config).st_mode), 0o600)
-        with open(self.config) as f:
-            self.assertEqual(json.load(f), {'port': ready['port'], 'token': ready['token']})
-
-        self.assertEqual(self.call(ready, 'GET', '/v1/health')[1]['data']['configured'], True)
-        status, doc = self.call(ready, 'GET', '/v1/browser/search?query=')
-        self.assertEqual((status, doc['error']['code']), (400, 'invalid_request'))
-        self.assertEqual(self.call(ready, 'GET', '/v1/health', token='nope')[0], 401)
-
-        status, doc = self.call(ready, 'GET', '/v1/browser/search?query=' + quote('operator'))
-        self.assertEqual(status, 200)
-        first = doc['data']['items'][0]
-        self.assertEqual((first['name'], first['path']), ('Operator', 'Instruments'))
-        status, doc = self.call(ready, 'GET', '/v1/browser/search?query=' + quote('frostline'))
-        self.assertEqual(sorted(i['path'] for i in doc['data']['items']),
-                         ['Plug-Ins/Audio Units/Halvorsen Audio', 'Plug-Ins/VST3/Halvorsen Audio'])
-
-        status, doc = self.call(ready, 'POST', '/v1/load', {'uri': first['uri']})
-        self.assertEqual((status, doc['data']['loaded']), (200, True))
-        with open(self.load_log) as f:
-            self.assertEqual([json.loads(l) for l in f], [{'uri': first['uri'], 'name': 'Operator'}])
-
-        status, doc = self.call(ready, 'POST', '/v1/load', {'uri': 'query:Synths#Nothing'})
-        self.assertEqual((status, doc['ok'], doc['data']['loaded']), (404, False, False))
-
-        proc.send_signal(signal.SIGTERM)
-        self.assertEqual(proc.wait(10), 0)
-
-    def test_existing_config_keeps_its_token_and_other_keys(self):
-        os.makedirs(os.path.dirname(self.config))
-        with open(self.config, 'w') as f:
-            json.dump({'token': 'kept-token', 'note': 'mine'}, f)
-        proc, ready = self.start('--port', '0')
-        self.assertEqual(ready['token'], 'kept-token')
-        with open(self.config) as f:
-            self.assertEqual(json.load(f), {'token': 'kept-token', 'note': 'mine', 'port': ready['port']})
-        self.assertEqual(self.call(ready, 'GET', '/v1/health')[0], 200)
-        proc.send_signal(signal.SIGINT)
-        self.assertEqual(proc.wait(10), 0)
-
-    def test_unusable_config_stops_it(self):
-        os.makedirs(os.path.dirname(self.config))
-        with open(self.config, 'w') as f:
-            f.write('[]')
-        proc = subprocess.run([sys.executable, SIMULATOR, '--config', self.config, '--port', '0'],
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=20,
-                              env=dict(os.environ, PYTHONDONTWRITEBYTECODE='1'))
-        self.assertNotEqual(proc.returncode, 0)
-        self.assertEqual(proc.stdout, b'')
-        self.assertIn(b'JSON object', proc.stderr)
-        with open(self.config) as f:
-            self.assertEqual(f.read(), '[]')
+        searching = threading.Thread(target=search)
+        searching.start()
+        head = b'GET /v1/health HTTP/1.1\r\nX-Slow: ' + b'a' * 1000
+        start = time.monotonic()
+        while searching.is_alive() and time.monotonic() - start < 20:
+            for client in clients[::2]:
+                try:
+                    client.send(head[:1])
+                except OSError:
+                    pass  # dropped by the bridge
+            head = head[1:]
+            searching.join(0.05)
+        searching.join()
+        status, doc = answer[0]
+        self.assertEqual(status, 200, doc)
+        self.assertEqual(doc['data']['items'][0]['name'], 'Operator')
 
 
 if __name__ == '__main__':
