@@ -1,10 +1,11 @@
 #pragma once
 
-// What the tests share: whole files, a temporary home, and running the real `vintrelle` binary.
+// What the tests share: whole files, library documents, a temporary home, running programs.
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
@@ -26,6 +27,63 @@ inline QByteArray readFile(const QString &path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// `object` with `key` set to `value`, or removed when `value` is undefined.
+inline QJsonObject with(QJsonObject object, const QString &key, const QJsonValue &value = QJsonValue::Undefined)
+{
+    if (value.isUndefined())
+        object.remove(key);
+    else
+        object.insert(key, value);
+    return object;
+}
+
+inline QJsonObject entryObject(const QString &id, const QString &label, const QString &uri, const QString &path = {})
+{
+    return {{"id", id}, {"label", label}, {"uri", uri}, {"path", path}};
+}
+
+inline QJsonObject categoryObject(const QString &id, const QString &name, const QJsonValue &parentId = QJsonValue::Null,
+                                  const QJsonArray &entries = {})
+{
+    return {{"id", id}, {"name", name}, {"parentId", parentId}, {"entries", entries}};
+}
+
+inline QJsonObject stateWith(const QJsonArray &categories)
+{
+    return {{"nativeVersion", 1}, {"categories", categories}, {"bridgeUrl", "http://127.0.0.1:45873"}, {"token", ""}};
+}
+
+inline QJsonObject libraryFile(const QJsonArray &categories)
+{
+    return {{"format", "Vintrelle Library"}, {"version", 1}, {"categories", categories}};
+}
+
+inline QByteArray compact(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
+// `categories` categories (every fourth one top level, the others under it) holding `entries`
+// plug-ins in total. Identifiers are `idWidth` characters long at least (36 is a UUID's length)
+// and uris `uriLength`, so a caller can build a library of a realistic or of the largest size.
+inline QJsonArray generatedCategories(int categories, int entries, int idWidth = 0, int uriLength = 300)
+{
+    const auto id = [idWidth](const QString &text) { return text.leftJustified(idWidth, QLatin1Char('-')); };
+    QJsonArray list;
+    for (int c = 0; c < categories; ++c) {
+        QJsonArray items;
+        const int count = entries / categories + (c < entries % categories ? 1 : 0);
+        for (int e = 0; e < count; ++e) {
+            const QString uri = QStringLiteral("query:Plugins#VST3:Vendor:%1:%2:").arg(c).arg(e);
+            items.append(entryObject(id(QStringLiteral("E%1-%2").arg(c).arg(e)), QStringLiteral("Plug-in number %1").arg(e),
+                                     uri.leftJustified(uriLength, QLatin1Char('x')), QStringLiteral("Plugins/VST3/Vendor %1").arg(c)));
+        }
+        const QJsonValue parent = c % 4 == 0 ? QJsonValue() : QJsonValue(id(QStringLiteral("C%1").arg(c - c % 4)));
+        list.append(categoryObject(id(QStringLiteral("C%1").arg(c)), QStringLiteral("Category number %1").arg(c), parent, items));
+    }
+    return list;
 }
 
 // A throwaway home: HOME, the XDG data, config and runtime folders all live in one temporary
@@ -74,8 +132,8 @@ private:
     QTemporaryDir m_root;
 };
 
-// One finished run of the real binary: exit status (-1 for a crash or a time-out) and every
-// stdout line parsed as a JSON object.
+// One finished run of a program: exit status (-1 for a crash or a time-out) and every stdout
+// line parsed as a JSON object.
 struct VintrelleRun
 {
     int status = -1;
@@ -83,13 +141,12 @@ struct VintrelleRun
     QByteArray out, err;
 };
 
-#ifdef VINTRELLE_BINARY
-inline VintrelleRun runVintrelle(const QStringList &arguments, const QProcessEnvironment &environment,
-                                 const QByteArray &input = {}, int timeoutMilliseconds = 30000)
+inline VintrelleRun runProgram(const QString &program, const QStringList &arguments, const QProcessEnvironment &environment,
+                               const QByteArray &input = {}, int timeoutMilliseconds = 30000)
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(VINTRELLE_BINARY), arguments);
+    process.start(program, arguments);
     process.write(input);
     process.closeWriteChannel();
     VintrelleRun run;
@@ -105,5 +162,12 @@ inline VintrelleRun runVintrelle(const QStringList &arguments, const QProcessEnv
         if (!line.isEmpty())
             run.lines << QJsonDocument::fromJson(line).object();
     return run;
+}
+
+#ifdef VINTRELLE_BINARY
+inline VintrelleRun runVintrelle(const QStringList &arguments, const QProcessEnvironment &environment,
+                                 const QByteArray &input = {}, int timeoutMilliseconds = 30000)
+{
+    return runProgram(QStringLiteral(VINTRELLE_BINARY), arguments, environment, input, timeoutMilliseconds);
 }
 #endif

@@ -65,7 +65,19 @@ VintrelleCommandLine::Invocation VintrelleCommandLine::parse(const QStringList &
                                                      : (file.setFileName(source), file.open(QIODevice::ReadOnly));
     if (!opened)
         return usage(QStringLiteral("could not read %1: %2").arg(source, file.errorString()));
-    const QByteArray text = file.readAll();
+    // Read in steps up to one byte past the limit: a source without end (/dev/zero, a pipe that
+    // never closes on its data) must end in a usage error, not in exhausted memory.
+    QByteArray text;
+    while (text.size() <= commandsLimit) {
+        const QByteArray chunk = file.read(qMin<qint64>(1024 * 1024, commandsLimit + 1 - text.size()));
+        if (chunk.isEmpty())
+            break;
+        text += chunk;
+    }
+    if (file.error() != QFileDevice::NoError)
+        return usage(QStringLiteral("could not read %1: %2").arg(source, file.errorString()));
+    if (text.size() > commandsLimit)
+        return usage(QStringLiteral("%1 holds more than 64 MiB of commands; nothing was run").arg(source));
     QList<QJsonObject> commands;
     qsizetype lineNumber = 0;
     for (const QByteArray &line : text.split('\n')) {

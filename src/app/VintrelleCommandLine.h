@@ -23,6 +23,7 @@ class VintrelleCommandLine
 public:
     enum class Mode { Help, Version, Commands, Application, UsageError };
     static constexpr int usageError = 2;
+    static constexpr qint64 commandsLimit = 64 * 1024 * 1024; // bytes --commands reads at most
 
     struct Invocation
     {

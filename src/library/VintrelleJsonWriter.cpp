@@ -9,11 +9,12 @@
 
 namespace {
 
-void appendString(QByteArray &out, const QString &text)
+const char hex[] = "0123456789abcdef";
+
+// UTF-8 with JSON's escapes; `text` holds no lone surrogate.
+void appendEscapedUtf8(QByteArray &out, QStringView text)
 {
-    static const char hex[] = "0123456789abcdef";
     const QByteArray utf8 = text.toUtf8();
-    out.append('"');
     const char *run = utf8.constData(); // the current stretch that needs no escaping
     const char *end = run + utf8.size();
     for (const char *at = run; at != end; ++at) {
@@ -37,6 +38,29 @@ void appendString(QByteArray &out, const QString &text)
         }
     }
     out.append(run, end - run);
+}
+
+void appendString(QByteArray &out, const QString &text)
+{
+    // UTF-8 has no form for a lone surrogate (it would come out as "?"), so each is written as a
+    // \uXXXX escape, which reads back as the same UTF-16 unit.
+    out.append('"');
+    const QChar *run = text.constData();
+    const QChar *end = run + text.size();
+    for (const QChar *at = run; at != end; ++at) {
+        if (!at->isSurrogate())
+            continue;
+        if (at->isHighSurrogate() && at + 1 != end && (at + 1)->isLowSurrogate()) {
+            ++at;
+            continue;
+        }
+        appendEscapedUtf8(out, QStringView(run, at));
+        const char16_t unit = at->unicode();
+        const char escaped[] = {'\\', 'u', hex[unit >> 12], hex[(unit >> 8) & 0xF], hex[(unit >> 4) & 0xF], hex[unit & 0xF]};
+        out.append(escaped, sizeof escaped);
+        run = at + 1;
+    }
+    appendEscapedUtf8(out, QStringView(run, end));
     out.append('"');
 }
 

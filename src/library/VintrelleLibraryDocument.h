@@ -35,6 +35,12 @@ constexpr qsizetype name = 500;
 constexpr qsizetype uri = 10000;
 constexpr qsizetype path = 10000;
 constexpr qint64 savedFileBytes = 8 * 1024 * 1024;
+// What import reads: a library file of at most importFileBytes (checked on its size before it is
+// read) holding at most importTextUnits UTF-16 units. Every export fits: the saved library is at
+// most 8 MiB compact, indenting 2,000 categories and 20,000 plug-ins adds about 3 MB, and an
+// export that would be larger is written compact.
+constexpr qint64 importFileBytes = 16 * 1024 * 1024;
+constexpr qsizetype importTextUnits = 16 * 1024 * 1024;
 } // namespace VintrelleLimits
 
 namespace VintrelleMessages {
@@ -42,4 +48,5 @@ inline const QString unsupportedFile = QStringLiteral("Choose a supported Vintre
 inline const QString invalidCategories = QStringLiteral("This library contains invalid categories.");
 inline const QString invalidPlugins = QStringLiteral("This library contains invalid or duplicate plug-ins.");
 inline const QString invalidHierarchy = QStringLiteral("This library contains an invalid folder hierarchy.");
+inline const QString importFileTooLarge = QStringLiteral("Library files must be smaller than 16 MB.");
 } // namespace VintrelleMessages

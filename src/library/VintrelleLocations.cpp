@@ -25,6 +25,11 @@ QString VintrelleNativeLibraryPath()
     return applicationDataFolder() + "/native-library.json";
 }
 
+QString VintrelleLibraryBackupsPath(const QString &libraryPath)
+{
+    return QFileInfo(libraryPath).path() + "/Library Backups";
+}
+
 QString VintrelleBridgeBackupsPath()
 {
     return applicationDataFolder() + "/Bridge Backups";

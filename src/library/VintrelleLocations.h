@@ -10,6 +10,10 @@
 // The library file: <application data>/Vintrelle/native-library.json.
 QString VintrelleNativeLibraryPath();
 
+// Where copies of the library are kept before a command replaces or removes much of it: the folder
+// "Library Backups" beside the library file.
+QString VintrelleLibraryBackupsPath(const QString &libraryPath = VintrelleNativeLibraryPath());
+
 // The folder that receives the previous bridge folder when the bridge is reinstalled.
 QString VintrelleBridgeBackupsPath();
 

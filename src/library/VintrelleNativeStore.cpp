@@ -1,14 +1,42 @@
 #include "VintrelleNativeStore.h"
+#include "VintrelleJsonWriter.h"
 #include "VintrelleLocations.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cerrno>
 #include <sys/stat.h>
+
+namespace {
+
+// Qt's document parser refuses a top-level string, number, true, false or null; inside an array
+// it takes them, so one value in brackets tells valid JSON from broken text.
+bool isJsonScalar(const QByteArray &data)
+{
+    QJsonParseError parseError;
+    const QJsonDocument wrapped = QJsonDocument::fromJson('[' + data + ']', &parseError);
+    return parseError.error == QJsonParseError::NoError && wrapped.array().size() == 1;
+}
+
+// Writes all of `data`. A short write is retried, because only the failing call carries the
+// system's reason ("No space left on device"); flushed here, because commit() closes the file
+// first and loses that reason. Without a commit the temporary file is discarded.
+bool writeWhole(QSaveFile &file, const QByteArray &data)
+{
+    for (qint64 written = 0, step = 0; written < data.size(); written += step)
+        if ((step = file.write(data.constData() + written, data.size() - written)) <= 0)
+            return false;
+    return file.flush();
+}
+
+} // namespace
 
 VintrelleNativeStore::VintrelleNativeStore(const QString &url) : m_url(url) {}
 
@@ -28,6 +56,8 @@ bool VintrelleNativeStore::read(VintrelleError *error)
 
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(data, &parseError);
+    if (parseError.error != QJsonParseError::NoError && isJsonScalar(data))
+        return false; // valid JSON, just not a library state
     if (parseError.error != QJsonParseError::NoError)
         return VTFail(error, QStringLiteral("The saved library is not valid JSON: %1 at byte %2.")
                                  .arg(parseError.errorString())
@@ -66,17 +96,46 @@ bool VintrelleNativeStore::commit(const QJsonObject &state, VintrelleError *erro
         return saveFailed();
     // Restrict the temporary file before it holds the token, so the file is never readable by others.
     file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (file.write(data) != data.size()) {
-        file.cancelWriting();
-        return saveFailed();
-    }
-    if (!file.commit())
+    if (!writeWhole(file, data) || !file.commit())
         return saveFailed();
     QFile::setPermissions(m_url, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
 
     m_state = state;
     if (changed)
         changed();
+    return true;
+}
+
+bool VintrelleNativeStore::keepBackup(const QJsonArray &categories, VintrelleError *error)
+{
+    const QString folder = VintrelleLibraryBackupsPath(m_url);
+    const QString unchanged = QStringLiteral(" The library is unchanged.");
+    VintrelleError folderError;
+    if (!VintrelleMakeOwnerOnlyPath(folder, &folderError))
+        return VTFail(error, folderError.value_or(QString()) + unchanged);
+
+    // UTC names sort by age; a second backup within the same millisecond gets a number.
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss.zzz"));
+    QString name = QStringLiteral("Vintrelle Library %1 UTC.json").arg(stamp);
+    for (int number = 2; QFileInfo::exists(folder + '/' + name); ++number)
+        name = QStringLiteral("Vintrelle Library %1 UTC %2.json").arg(stamp).arg(number);
+
+    // A library file, so that importing it restores the library; the bridge token stays out.
+    const QByteArray data = VintrelleCompactJson(
+        QJsonObject{{"format", "Vintrelle Library"}, {"version", 1}, {"categories", categories}});
+    QSaveFile file(folder + '/' + name);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly) ||
+        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !writeWhole(file, data) || !file.commit())
+        return VTFail(error, QStringLiteral("Could not keep a backup of the library in %1: %2.")
+                                 .arg(QDir::toNativeSeparators(folder), file.errorString()) + unchanged);
+
+    static const QRegularExpression backupName(
+        QStringLiteral("^Vintrelle Library \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\.\\d{3} UTC( \\d+)?\\.json$"));
+    const QStringList backups = QDir(folder).entryList({QStringLiteral("Vintrelle Library *.json")}, QDir::Files, QDir::Name)
+                                    .filter(backupName);
+    for (qsizetype index = 0; index + backupsKept < backups.size(); ++index)
+        QFile::remove(folder + '/' + backups.at(index)); // a copy left over harms nothing
     return true;
 }
 

@@ -18,6 +18,7 @@ class VintrelleNativeStore
 {
 public:
     static constexpr qsizetype historyDepth = 20;
+    static constexpr qsizetype backupsKept = 20;
 
     explicit VintrelleNativeStore(const QString &url);
 
@@ -47,6 +48,8 @@ public:
     bool migrate(const QJsonValue &previous, VintrelleError *error);
 
 private:
+    // Writes `categories` as a library file into the backups folder and keeps the newest ones.
+    bool keepBackup(const QJsonArray &categories, VintrelleError *error);
     void recordHistory(const QString &op, const QJsonArray &snapshot);
 
     QString m_url;

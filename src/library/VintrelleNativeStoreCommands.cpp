@@ -16,8 +16,6 @@ namespace {
 
 namespace key = VintrelleKeys;
 
-constexpr qsizetype importTextLimit = 5 * 1024 * 1024;
-
 QString newIdentifier()
 {
     return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
@@ -58,6 +56,31 @@ Lookup find(const QJsonArray &list, const QJsonValue &id, const QJsonValue &cate
         }
     }
     return found;
+}
+
+bool replaces(const QJsonObject &importCommand)
+{
+    const QJsonValue replace = importCommand.value(QLatin1String("replace"));
+    return replace.isBool() ? replace.toBool() : (replace.isDouble() && replace.toDouble() != 0);
+}
+
+// Reset, a replacing import, and deleting a category that holds anything throw away much at once.
+bool discardsMuch(const QString &op, const QJsonObject &command, const QJsonArray &before, const Lookup &found)
+{
+    if (op == QLatin1String("reset"))
+        return true;
+    if (op == QLatin1String("import"))
+        return replaces(command);
+    if (op != QLatin1String("delete") || found.category < 0)
+        return false;
+    const QJsonObject category = before.at(found.category).toObject();
+    if (!category.value(key::entries).toArray().isEmpty())
+        return true;
+    const QJsonValue id = category.value(key::id);
+    for (const QJsonValue &other : before)
+        if (other.toObject().value(key::parentId) == id)
+            return true;
+    return false;
 }
 
 bool holdsUri(const QJsonObject &category, const QJsonValue &uri)
@@ -170,7 +193,7 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
 {
     const QString unsupported = VintrelleMessages::unsupportedFile;
     const QJsonValue contents = command.value(QLatin1String("contents"));
-    if (!contents.isString() || contents.toString().size() >= importTextLimit)
+    if (!contents.isString() || contents.toString().size() > VintrelleLimits::importTextUnits)
         return VTFail(error, unsupported);
     QJsonParseError parseError;
     const QJsonDocument document = QJsonDocument::fromJson(contents.toString().toUtf8(), &parseError);
@@ -203,8 +226,7 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
     if (!VTValidateCategories(imported, error))
         return false;
 
-    const QJsonValue replace = command.value(QLatin1String("replace"));
-    const bool replacing = replace.isBool() ? replace.toBool() : (replace.isDouble() && replace.toDouble() != 0);
+    const bool replacing = replaces(command);
     if (replacing)
         list = QJsonArray();
 
@@ -292,8 +314,12 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
     if (op == QLatin1String("history"))
         return QJsonObject{{"canUndo", m_undo.isEmpty() ? 0 : 1}, {"canRedo", m_redo.isEmpty() ? 0 : 1}};
     if (op == QLatin1String("export")) {
-        const QJsonObject file{{"format", "Vintrelle Library"}, {"version", 1}, {"categories", current}};
-        return QJsonObject{{"contents", QString::fromUtf8(QJsonDocument(file).toJson(QJsonDocument::Indented))}};
+        const QJsonDocument file(QJsonObject{{"format", "Vintrelle Library"}, {"version", 1}, {"categories", current}});
+        QByteArray text = file.toJson(QJsonDocument::Indented);
+        // Deeply nested extra keys can indent past what import reads; compact text always fits.
+        if (text.size() > VintrelleLimits::importFileBytes)
+            text = file.toJson(QJsonDocument::Compact);
+        return QJsonObject{{"contents", QString::fromUtf8(text)}};
     }
 
     // Qt's JSON containers copy on write: the working list and the snapshot never see each
@@ -383,6 +409,8 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
     const bool historyStep = op == QLatin1String("undo") || op == QLatin1String("redo");
     if (!historyStep && list == snapshot)
         return QJsonObject();
+    if (discardsMuch(op, command, snapshot, found) && !keepBackup(snapshot, error))
+        return std::nullopt;
     QJsonObject working = *m_state;
     working.insert(key::categories, list);
     if (!commit(working, error))

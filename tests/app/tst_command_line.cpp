@@ -1,124 +1,49 @@
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QtTest>
+#include "VintrelleBridgeSimulator.h"
+#include "VintrelleLibraryLock.h"
+#include "VintrelleTestSupport.h"
 
-// Drives the real `vintrelle` binary against a library in a temporary data folder.
+// Drives the real `vintrelle` binary against a library in a temporary home, and against the
+// real bridge script under the simulator.
 class TestCommandLine : public QObject
 {
     Q_OBJECT
 
-    QTemporaryDir m_home;
+    std::unique_ptr<VintrelleTestHome> m_home;
+    std::unique_ptr<VintrelleBridgeSimulator> m_simulator;
+    QTemporaryDir m_simulatorFolder;
 
-    QString libraryPath() const { return m_home.filePath("data/Vintrelle/native-library.json"); }
-
-    struct Outcome
+    VintrelleRun vintrelle(const QStringList &arguments, const QByteArray &input = {}, const QString &bridgeConfig = {})
     {
-        int status = -1;
-        QList<QJsonObject> lines;
-        QByteArray rawOut, rawErr;
-    };
-
-    Outcome vintrelle(const QStringList &arguments, const QByteArray &input = {})
-    {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("HOME", m_home.path());
-        environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
-        environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        environment.remove("QT_QPA_PLATFORM");
-        process.setProcessEnvironment(environment);
-        process.start(QStringLiteral(VINTRELLE_BINARY), arguments);
-        process.write(input);
-        process.closeWriteChannel();
-        Outcome outcome;
-        if (!process.waitForFinished(30000))
-            return outcome;
-        outcome.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        outcome.rawOut = process.readAllStandardOutput();
-        outcome.rawErr = process.readAllStandardError();
-        for (const QByteArray &line : outcome.rawOut.split('\n'))
-            if (!line.isEmpty())
-                outcome.lines << QJsonDocument::fromJson(line).object();
-        return outcome;
+        QProcessEnvironment environment = m_home->processEnvironment();
+        if (!bridgeConfig.isEmpty())
+            environment.insert("VINTRELLE_BRIDGE_CONFIG", bridgeConfig);
+        return runVintrelle(arguments, environment, input);
     }
-
-    void writeLibrary(const QByteArray &contents)
+    QJsonObject library() const { return QJsonDocument::fromJson(readFile(m_home->libraryPath())).object(); }
+    QStringList urisSaved() const
     {
-        QDir().mkpath(QFileInfo(libraryPath()).path());
-        QFile file(libraryPath());
-        QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(contents);
+        QStringList uris;
+        for (const QJsonValue category : library()["categories"].toArray())
+            for (const QJsonValue entry : category["entries"].toArray())
+                uris << entry["uri"].toString();
+        return uris;
     }
-
-    QByteArray library() const
+    static QByteArray addPlugins(const QString &prefix, int count)
     {
-        QFile file(libraryPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        QByteArray script;
+        for (int i = 0; i < count; ++i)
+            script += compact({{"op", "addPlugin"}, {"categoryID", "starter-0"}, {"entry", QJsonObject{{"name", "P"}, {"uri", prefix + QString::number(i)}}}}) + '\n';
+        return script;
     }
 
 private slots:
-    void init() { QDir(m_home.filePath("data")).removeRecursively(); }
-
-    void helpAndVersionNeedNoDisplay()
+    void initTestCase()
     {
-        const Outcome help = vintrelle({"--help"});
-        QCOMPARE(help.status, 0);
-        QVERIFY(help.rawOut.contains("--commands FILE|-"));
-        const Outcome version = vintrelle({"--version"});
-        QCOMPARE(version.status, 0);
-        QVERIFY(version.rawOut.startsWith("vintrelle "));
-        QVERIFY(!QFileInfo::exists(libraryPath()));
+        m_simulator = std::make_unique<VintrelleBridgeSimulator>(m_simulatorFolder.path());
+        QVERIFY2(m_simulator->ready(), "the bridge simulator did not start");
     }
-
-    void firstStartCreatesStarterLibrary()
-    {
-        const Outcome outcome = vintrelle({"--command", R"({"op":"export"})"});
-        QCOMPARE(outcome.status, 0);
-        QCOMPARE(outcome.lines.size(), 1);
-        const QJsonObject file = QJsonDocument::fromJson(outcome.lines[0]["result"].toObject()["contents"].toString().toUtf8()).object();
-        QCOMPARE(file["categories"].toArray().size(), 16);
-        const QJsonObject saved = QJsonDocument::fromJson(library()).object();
-        QCOMPARE(saved["bridgeUrl"].toString(), QString("http://127.0.0.1:45873"));
-        QCOMPARE(saved["token"], QJsonValue(""));
-    }
-
-    void commandsShareOneStoreAndAllRun()
-    {
-        const QByteArray script = R"({"op":"addCategory","name":"Favourites"}
-
-{"op":"history"}
-{"op":"nonsense"}
-{"op":"undo"}
-{"op":"redo"}
-{"op":"history"}
-)";
-        const Outcome outcome = vintrelle({"--commands", "-"}, script);
-        QCOMPARE(outcome.status, 1); // one line failed, the others still ran
-        QCOMPARE(outcome.lines.size(), 6);
-        QCOMPARE(outcome.lines[0], QJsonObject({{"result", QJsonObject()}}));
-        QCOMPARE(outcome.lines[1], QJsonObject({{"result", QJsonObject{{"canUndo", 1}, {"canRedo", 0}}}}));
-        QCOMPARE(outcome.lines[2], QJsonObject({{"error", "Unknown library action."}}));
-        QCOMPARE(outcome.lines[5], QJsonObject({{"result", QJsonObject{{"canUndo", 1}, {"canRedo", 0}}}}));
-        // Each printed line is compact JSON.
-        QVERIFY(!outcome.rawOut.contains(": "));
-        QCOMPARE(QJsonDocument::fromJson(library()).object()["categories"].toArray().size(), 17);
-    }
-
-    void commandsFromFile()
-    {
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        file.write(R"({"op":"history"})" "\n");
-        file.close();
-        const Outcome outcome = vintrelle({"--commands", file.fileName()});
-        QCOMPARE(outcome.status, 0);
-        QCOMPARE(outcome.lines.size(), 1);
-    }
+    void init() { m_home = std::make_unique<VintrelleTestHome>(); }
+    void cleanupTestCase() { m_simulator.reset(); }
 
     void usageErrorsRunNothing_data()
     {
@@ -128,6 +53,8 @@ private slots:
         QTest::newRow("not an object") << QStringList{"--command", "[]"} << QByteArray();
         QTest::newRow("bad later line") << QStringList{"--commands", "-"} << QByteArray("{\"op\":\"reset\"}\n42\n");
         QTest::newRow("missing file") << QStringList{"--commands", "/nonexistent/commands"} << QByteArray();
+        QTest::newRow("endless file") << QStringList{"--commands", "/dev/zero"} << QByteArray();
+        QTest::newRow("over 64 MiB") << QStringList{"--commands", "-"} << QByteArray("{\"op\":\"history\"}\n").repeated(64 * 1024 * 1024 / 17 + 1);
         QTest::newRow("missing argument") << QStringList{"--command"} << QByteArray();
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray();
     }
@@ -135,34 +62,165 @@ private slots:
     {
         QFETCH(QStringList, arguments);
         QFETCH(QByteArray, input);
-        const Outcome outcome = vintrelle(arguments, input);
-        QCOMPARE(outcome.status, 2);
-        QVERIFY(outcome.rawOut.isEmpty());
-        QVERIFY(!outcome.rawErr.isEmpty());
-        QVERIFY(!QFileInfo::exists(libraryPath())); // not even a first start happened
+        const VintrelleRun run = vintrelle(arguments, input);
+        QCOMPARE(run.status, 2);
+        QVERIFY(run.out.isEmpty());
+        QVERIFY(!run.err.isEmpty());
+        QVERIFY(!QFileInfo::exists(m_home->libraryPath())); // not even a first start happened
+    }
+
+    void commandsShareOneStoreAndAllRun()
+    {
+        QCOMPARE(vintrelle({"--help"}).status, 0);
+        QVERIFY(vintrelle({"--version"}).out.startsWith("vintrelle "));
+        QVERIFY(!QFileInfo::exists(m_home->libraryPath()));
+        // Two lone surrogates once saved as the same "?" and locked the user out of the library.
+        const QByteArray script = "{\"op\":\"addCategory\",\"name\":\"Favourites\"}\n\n{\"op\":\"history\"}\n{\"op\":\"nonsense\"}\n"
+                                  "{\"op\":\"undo\"}\n{\"op\":\"redo\"}\n"
+                                  "{\"op\":\"addPlugin\",\"categoryID\":\"starter-1\",\"entry\":{\"name\":\"x\",\"uri\":\"\\ud800\"}}\n"
+                                  "{\"op\":\"addPlugin\",\"categoryID\":\"starter-1\",\"entry\":{\"name\":\"x\",\"uri\":\"\\ud801\"}}\n";
+        const VintrelleRun run = vintrelle({"--commands", "-"}, script);
+        QCOMPARE(run.status, 1); // one line failed, the others still ran
+        const QJsonObject done{{"result", QJsonObject()}};
+        QCOMPARE(run.lines, QList<QJsonObject>({done, {{"result", QJsonObject{{"canUndo", 1}, {"canRedo", 0}}}}, {{"error", "Unknown library action."}}, done, done, done, done}));
+        QVERIFY(!run.out.contains(": ")); // compact lines
+        QCOMPARE(library()["categories"].toArray().size(), 17);
+        QCOMPARE(library()["bridgeUrl"].toString(), "http://127.0.0.1:45873");
+        QCOMPARE(urisSaved(), QStringList({QString(QChar(0xD800)), QString(QChar(0xD801))}));
+        const QJsonObject exported = vintrelle({"--command", R"({"op":"export"})"}).lines.value(0);
+        QCOMPARE(QJsonDocument::fromJson(exported.value("result")["contents"].toString().toUtf8())["categories"].toArray().size(), 17);
     }
 
     void unreadableLibraryAnswersEveryCommand_data()
     {
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<QString>("message");
-        QTest::newRow("version 2") << QByteArray(R"({"nativeVersion":2,"categories":[]})")
-                                   << "Library could not open: Your original library is unchanged.";
+        QTest::newRow("version 2") << QByteArray(R"({"nativeVersion":2,"categories":[]})") << "Library could not open: Your original library is unchanged.";
+        QTest::newRow("a number") << QByteArray("7") << "Library could not open: Your original library is unchanged.";
         QTest::newRow("not JSON") << QByteArray("{{") << "Library could not open: The saved library is not valid JSON";
-        QTest::newRow("invalid") << QByteArray(R"({"nativeVersion":1,"categories":{}})")
-                                 << "Library could not open: Choose a supported Vintrelle library file.";
+        QTest::newRow("invalid") << QByteArray(R"({"nativeVersion":1,"categories":{}})") << "Library could not open: Choose a supported Vintrelle library file.";
     }
     void unreadableLibraryAnswersEveryCommand()
     {
         QFETCH(QByteArray, contents);
         QFETCH(QString, message);
-        writeLibrary(contents);
-        const Outcome outcome = vintrelle({"--commands", "-"}, "{\"op\":\"reset\"}\n{\"op\":\"history\"}\n");
-        QCOMPARE(outcome.status, 1);
-        QCOMPARE(outcome.lines.size(), 2);
-        for (const QJsonObject &line : outcome.lines)
+        writeFile(m_home->libraryPath(), contents);
+        const VintrelleRun run = vintrelle({"--commands", "-"}, "{\"op\":\"reset\"}\n{\"op\":\"history\"}\n");
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.lines.size(), 2);
+        for (const QJsonObject &line : run.lines)
             QVERIFY2(line["error"].toString().startsWith(message), qPrintable(line["error"].toString()));
-        QCOMPARE(library(), contents);
+        QCOMPARE(readFile(m_home->libraryPath()), contents);
+    }
+
+    // Two runs at once: each saves all its changes, or (after waiting) changes nothing and says why.
+    void concurrentRunsLoseNothing()
+    {
+        QProcess runs[2];
+        for (int index = 0; index < 2; ++index) {
+            runs[index].setProcessEnvironment(m_home->processEnvironment());
+            runs[index].start(QStringLiteral(VINTRELLE_BINARY), {"--commands", "-"});
+            runs[index].write(addPlugins(index ? "second-" : "first-", 200));
+            runs[index].closeWriteChannel();
+        }
+        QStringList expected;
+        for (int index = 0; index < 2; ++index) {
+            QVERIFY(runs[index].waitForFinished(60000));
+            const QList<QByteArray> lines = runs[index].readAllStandardOutput().split('\n').mid(0, 200);
+            const bool saved = runs[index].exitCode() == 0;
+            const QByteArray answer = saved ? "{\"result\":{}}" : "{\"error\":\"The library is in use by another Vintrelle. Try again.\"}";
+            QCOMPARE(lines, QList<QByteArray>(200, answer));
+            for (int i = 0; saved && i < 200; ++i)
+                expected << (index ? "second-" : "first-") + QString::number(i);
+        }
+        QVERIFY(!expected.isEmpty());
+        QStringList uris = urisSaved();
+        uris.sort();
+        expected.sort();
+        QCOMPARE(uris, expected);
+    }
+
+    void heldLibraryIsLeftAlone()
+    {
+        QCOMPARE(vintrelle({"--command", R"({"op":"reset"})"}).status, 0);
+        const QByteArray before = readFile(m_home->libraryPath());
+        VintrelleLibraryLock lock(m_home->libraryPath());
+        QVERIFY(lock.acquire(0, nullptr));
+        const VintrelleRun run = vintrelle({"--commands", "-"}, "{\"op\":\"addCategory\",\"name\":\"X\"}\n{\"op\":\"history\"}\n");
+        QCOMPARE(run.status, 1);
+        const QJsonObject inUse{{"error", "The library is in use by another Vintrelle. Try again."}};
+        QCOMPARE(run.lines, QList<QJsonObject>({inUse, inUse}));
+        QCOMPARE(readFile(m_home->libraryPath()), before);
+    }
+
+    // On a full file system (a 64 KiB tmpfs in a mount namespace of its own) the save names the
+    // system's reason, and the old library stays whole.
+    void fullDiskKeepsTheOldLibrary()
+    {
+        const QString folder = QFileInfo(m_home->libraryPath()).path(), old = m_home->path("old.json");
+        writeFile(old, compact(stateWith(generatedCategories(10, 100))));
+        QVERIFY(QDir().mkpath(folder));
+        const QString script = R"(mount -t tmpfs -o size=64k tmpfs "$1" || exit 99; cp "$2" "$1/native-library.json"
+"$3" --command '{"op":"addCategory","name":"Full"}'; cmp -s "$2" "$1/native-library.json" && echo whole; ls -A "$1")";
+        const VintrelleRun run = runProgram("unshare", {"-rm", "sh", "-c", script, "sh", folder, old, VINTRELLE_BINARY},
+                                            m_home->processEnvironment());
+        if (run.status == 99 || (run.status == 1 && run.out.isEmpty()))
+            QSKIP(qPrintable("no tmpfs can be mounted here: " + run.err));
+        const QList<QByteArray> out = run.out.split('\n');
+        QCOMPARE(out.value(0), "{\"error\":\"Could not save " + m_home->libraryPath().toUtf8() + ": No space left on device.\"}");
+        QCOMPARE(out.mid(1), QList<QByteArray>({"whole", "native-library.json", "native-library.json.lock", ""}));
+    }
+
+    void searchAddAndLoadThroughTheBridge()
+    {
+        const QString config = m_simulator->configPath();
+        VintrelleRun run = vintrelle({"--command", R"({"op":"search","query":"hybrid reverb"})"}, {}, config);
+        QCOMPARE(run.status, 0);
+        const QJsonObject item = run.lines.value(0).value("result")["items"][0].toObject();
+        QCOMPARE(item["name"], QJsonValue("Hybrid Reverb"));
+        QVERIFY(item["uri"].toString().startsWith("query:"));
+
+        const QJsonObject add{{"op", "addPlugin"}, {"categoryID", "starter-4"}, {"entry", item}};
+        run = vintrelle({"--commands", "-"}, "{\"op\":\"connection\"}\n" + compact(add) + "\n{\"op\":\"search\",\"query\":\"  \"}\n", config);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.lines, QList<QJsonObject>({{{"result", QJsonObject{{"connected", true}}}}, {{"result", QJsonObject()}}, {{"error", "Enter a plug-in name."}}}));
+
+        const QString id = library()["categories"][10]["entries"][0]["id"].toString();
+        const qsizetype before = m_simulator->loadedURIs().size();
+        run = vintrelle({"--commands", "-"}, compact({{"op", "load"}, {"id", id}}) + "\n{\"op\":\"load\",\"id\":\"gone\"}\n", config);
+        QCOMPARE(run.status, 1);
+        QCOMPARE(run.lines.value(0).value("result")["loaded"], QJsonValue(true));
+        QCOMPARE(run.lines.value(1), QJsonObject({{"error", "Plug-in is no longer available."}}));
+        QCOMPARE(m_simulator->loadedURIs().mid(before), QStringList{item["uri"].toString()});
+
+        run = vintrelle({"--command", R"({"op":"install"})"}, {}, config); // no User Library to be found
+        QCOMPARE(run.lines, QList<QJsonObject>({{{"error", "Installation cancelled. Your files were not changed."}}}));
+        QCOMPARE(QDir(m_home->home()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden), QStringList());
+    }
+
+    // Without any config.json the library's own bridge address and token are used.
+    void bridgeSettingsComeFromTheLibrary_data()
+    {
+        QTest::addColumn<QString>("bridgeUrl"); // %1: the simulator's port
+        QTest::addColumn<bool>("rightToken");
+        QTest::addColumn<QString>("error"); // empty: the search succeeds
+        QTest::newRow("library's address and token") << "http://127.0.0.1:%1" << true << QString();
+        QTest::newRow("wrong token") << "http://127.0.0.1:%1" << false << "The connection key does not match. Reinstall the connection in Settings, then restart Ableton.";
+        QTest::newRow("not local") << "http://192.0.2.7:%1" << true << "The Ableton connection must use a local address. Reinstall the connection in Settings.";
+    }
+    void bridgeSettingsComeFromTheLibrary()
+    {
+        QFETCH(QString, bridgeUrl);
+        QFETCH(bool, rightToken);
+        QFETCH(QString, error);
+        writeFile(m_home->libraryPath(), compact(with(with(stateWith({}), "bridgeUrl", bridgeUrl.arg(m_simulator->port())),
+                                                      "token", rightToken ? m_simulator->token() : "stale")));
+        const VintrelleRun run = vintrelle({"--command", R"({"op":"search","query":"reverb"})"});
+        QCOMPARE(run.status, error.isEmpty() ? 0 : 1);
+        if (error.isEmpty())
+            QVERIFY(!run.lines.value(0).value("result")["items"].toArray().isEmpty());
+        else
+            QCOMPARE(run.lines, QList<QJsonObject>({{{"error", error}}}));
     }
 };
 

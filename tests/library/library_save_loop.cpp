@@ -1,6 +1,6 @@
 // Saves two different libraries in turn, forever, so a test can kill it mid-write.
-#include "LibraryFixtures.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleTestSupport.h"
 
 #include <cstdio>
 

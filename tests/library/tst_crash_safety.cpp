@@ -1,10 +1,7 @@
-#include "LibraryFixtures.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleTestSupport.h"
 
-#include <QProcess>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
-#include <QtTest>
 
 #include <csignal>
 
