@@ -65,27 +65,34 @@ const QStringList emptyList;
 
 } // namespace
 
+namespace {
+
+VintrelleEditCategory categoryFromJson(const QJsonObject &object)
+{
+    VintrelleEditCategory category;
+    category.id = object.value(VintrelleKeys::id).toString();
+    category.name = object.value(VintrelleKeys::name).toString();
+    const QJsonValue parent = object.value(VintrelleKeys::parentId);
+    if (parent.isString() && !parent.toString().isEmpty())
+        category.parentId = parent.toString();
+    const QJsonArray entries = object.value(VintrelleKeys::entries).toArray();
+    category.entries.reserve(entries.size());
+    for (const QJsonValue &entryValue : entries) {
+        const QJsonObject entry = entryValue.toObject();
+        category.entries.append({entry.value(VintrelleKeys::id).toString(), entry.value(VintrelleKeys::label).toString(),
+                                 entry.value(VintrelleKeys::uri).toString()});
+    }
+    return category;
+}
+
+} // namespace
+
 QList<VintrelleEditCategory> VintrelleEditCategoriesFromJson(const QJsonArray &categories)
 {
     QList<VintrelleEditCategory> out;
     out.reserve(categories.size());
-    for (const QJsonValue &value : categories) {
-        const QJsonObject object = value.toObject();
-        VintrelleEditCategory category;
-        category.id = object.value(VintrelleKeys::id).toString();
-        category.name = object.value(VintrelleKeys::name).toString();
-        const QJsonValue parent = object.value(VintrelleKeys::parentId);
-        if (parent.isString() && !parent.toString().isEmpty())
-            category.parentId = parent.toString();
-        const QJsonArray entries = object.value(VintrelleKeys::entries).toArray();
-        category.entries.reserve(entries.size());
-        for (const QJsonValue &entryValue : entries) {
-            const QJsonObject entry = entryValue.toObject();
-            category.entries.append({entry.value(VintrelleKeys::id).toString(), entry.value(VintrelleKeys::label).toString(),
-                                     entry.value(VintrelleKeys::uri).toString()});
-        }
-        out.append(std::move(category));
-    }
+    for (const QJsonValue &value : categories)
+        out.append(categoryFromJson(value.toObject()));
     return out;
 }
 
@@ -103,17 +110,27 @@ QString VintrelleEditPath(const QList<VintrelleEditCategory> &categories, const 
     return pathOf(categories, categoryIndex(categories), category);
 }
 
-void VintrelleEditModel::setCategories(const QJsonArray &categories)
+void VintrelleEditModel::setCategories(const QJsonArray &categories, const VintrelleEditModel *previous)
 {
-    m_categories = VintrelleEditCategoriesFromJson(categories);
+    QList<VintrelleEditCategory> read;
+    QList<QJsonObject> sources;
+    read.reserve(categories.size());
+    sources.reserve(categories.size());
+    for (const QJsonValue &value : categories) {
+        const QJsonObject object = value.toObject();
+        const qsizetype before = previous ? previous->m_categoryIndex.value(object.value(VintrelleKeys::id).toString(), -1) : -1;
+        if (before >= 0 && previous->m_sources[before] == object)
+            read.append(previous->m_categories[before]);
+        else
+            read.append(categoryFromJson(object));
+        sources.append(object);
+    }
+    m_categories = std::move(read);
+    m_sources = std::move(sources);
     m_categoryIndex = categoryIndex(m_categories);
     m_childCategories = childCategoryIndex(m_categories);
-    m_entryIndex.clear();
-    for (qsizetype c = 0; c < m_categories.size(); ++c)
-        for (qsizetype e = 0; e < m_categories[c].entries.size(); ++e)
-            m_entryIndex.insert(m_categories[c].entries[e].id, {c, e});
     m_nodes.clear();
-    m_nodes.reserve(m_categories.size() + m_entryIndex.size());
+    m_nodes.reserve(previous ? previous->m_nodes.size() : m_categories.size());
     m_roots.clear();
     buildChildren(QString(), 0);
 }
@@ -257,13 +274,12 @@ QJsonObject VintrelleEditModel::historyCommand() { return {{"op", "history"}}; }
 std::optional<QString> VintrelleEditModel::dragNoticeForID(const QString &pluginID, const QString &categoryID) const
 {
     const VintrelleEditCategory *destination = category(categoryID);
-    const auto found = m_entryIndex.constFind(pluginID);
-    if (!destination || found == m_entryIndex.constEnd())
+    const Node *plugin = node(pluginID);
+    if (!destination || !plugin || plugin->kind != Kind::Plugin)
         return std::nullopt;
-    const VintrelleEditCategory &holder = m_categories[found->first];
-    if (holder.id == destination->id)
+    if (plugin->parentId == destination->id)
         return QStringLiteral("Already here");
-    const QString &uri = holder.entries[found->second].uri;
+    const QString &uri = plugin->uri;
     for (const VintrelleEditEntry &entry : destination->entries)
         if (entry.uri == uri)
             return QStringLiteral("Already added");
@@ -272,7 +288,8 @@ std::optional<QString> VintrelleEditModel::dragNoticeForID(const QString &plugin
 
 std::optional<QJsonObject> VintrelleEditModel::moveCommandForID(const QString &pluginID, const QString &categoryID) const
 {
-    if (!category(categoryID) || !m_entryIndex.contains(pluginID) || dragNoticeForID(pluginID, categoryID))
+    const Node *plugin = node(pluginID);
+    if (!category(categoryID) || !plugin || plugin->kind != Kind::Plugin || dragNoticeForID(pluginID, categoryID))
         return std::nullopt;
     return QJsonObject{{"op", "move"}, {"id", pluginID}, {"categoryID", categoryID}};
 }
@@ -368,8 +385,8 @@ std::optional<VintrelleEditDrop> VintrelleEditModel::dropForID(const QString &id
 
 std::optional<QString> VintrelleEditModel::libraryParentOf(const QString &id) const
 {
-    if (const auto entry = m_entryIndex.constFind(id); entry != m_entryIndex.constEnd())
-        return m_categories[entry->first].id;
+    if (const Node *plugin = node(id); plugin && plugin->kind == Kind::Plugin)
+        return plugin->parentId;
     if (const VintrelleEditCategory *found = category(id))
         return found->parentId;
     return std::nullopt;
@@ -485,7 +502,14 @@ QList<VintrelleEditRowChange> VintrelleEditModel::rowChanges(const VintrelleEdit
     const auto same = [&](const QString &id, const QString &otherId) {
         return id == otherId && before.node(id)->kind == after.node(otherId)->kind;
     };
+    // A category whose JSON is unchanged has unchanged plug-ins; only its sub-categories can differ.
+    const auto sameEntries = [&](const QString &categoryId) {
+        const qsizetype was = before.m_categoryIndex.value(categoryId, -1);
+        const qsizetype is = after.m_categoryIndex.value(categoryId, -1);
+        return was >= 0 && is >= 0 && before.m_sources[was] == after.m_sources[is];
+    };
     std::function<void(const QString &)> compare = [&](const QString &parentId) {
+        const bool plugInsKept = !parentId.isEmpty() && sameEntries(parentId);
         const QStringList &old = before.childrenOf(parentId);
         const QStringList &now = after.childrenOf(parentId);
         qsizetype prefix = 0;
@@ -502,6 +526,8 @@ QList<VintrelleEditRowChange> VintrelleEditModel::rowChanges(const VintrelleEdit
         const auto keep = [&](const QString &id) {
             const Node *oldNode = before.node(id);
             const Node *newNode = after.node(id);
+            if (newNode->kind == Kind::Plugin && plugInsKept)
+                return;
             if (retitled && (oldNode->title != newNode->title || oldNode->uri != newNode->uri))
                 retitled->append(id);
             if (newNode->kind == Kind::Category)

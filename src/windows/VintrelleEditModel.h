@@ -132,8 +132,10 @@ public:
     VintrelleEditModel() = default;
     explicit VintrelleEditModel(const QJsonArray &categories) { setCategories(categories); }
 
-    // Rebuilds the tree from the library's flat categories array.
-    void setCategories(const QJsonArray &categories);
+    // Rebuilds the tree from the library's flat categories array. A category whose JSON equals the
+    // one `previous` read is taken over instead of read again: a library edit leaves all but a few
+    // categories sharing their data with the previous state, and comparing those is immediate.
+    void setCategories(const QJsonArray &categories, const VintrelleEditModel *previous = nullptr);
 
     const QList<VintrelleEditCategory> &categories() const { return m_categories; }
     const QStringList &roots() const { return m_roots; }
@@ -193,8 +195,8 @@ private:
     void collapseWithDescendants(QSet<QString> &expanded, const QString &id) const;
 
     QList<VintrelleEditCategory> m_categories;
+    QList<QJsonObject> m_sources; // the JSON each category was read from
     QHash<QString, qsizetype> m_categoryIndex; // id -> position in m_categories
-    QHash<QString, QPair<qsizetype, qsizetype>> m_entryIndex; // entry id -> (category, entry) positions
     QHash<QString, QList<qsizetype>> m_childCategories; // parent id ("" for none) -> categories, library order
     QHash<QString, Node> m_nodes;
     QStringList m_roots;

@@ -62,6 +62,12 @@ QJsonArray editedSample(const QString &edit)
         QJsonObject synths = categories[indexOf("S")].toObject();
         synths["name"] = "Synthesizers";
         categories[indexOf("S")] = synths;
+    } else if (edit == "relabelVital") {
+        QJsonObject synths = categories[indexOf("S")].toObject();
+        QJsonArray entries = synths.value("entries").toArray();
+        entries[1] = entryObject("s2", "Vital 2", "u:vital");
+        synths["entries"] = entries;
+        categories[indexOf("S")] = synths;
     } else if (edit == "moveS1ToReverb") {
         moveEntry("S", 0, "R");
     } else if (edit == "moveS1ToKeys") {
@@ -492,6 +498,7 @@ void TestEditModel::rowChanges_data()
 
     QTest::newRow("nothing changed") << "" << 0 << "";
     QTest::newRow("a rename only redraws the row") << "renameSynths" << 0 << "S";
+    QTest::newRow("a plug-in's new label only redraws its row") << "relabelVital" << 0 << "s2";
     QTest::newRow("a move touches both categories") << "moveS1ToReverb" << 2 << "";
     QTest::newRow("a delete") << "deleteSynths" << 1 << "";
     QTest::newRow("a category moved to another parent") << "reverbUnderInstruments" << 2 << "";
@@ -500,14 +507,20 @@ void TestEditModel::rowChanges_data()
     QTest::newRow("two swapped sub-categories") << "swapKeysAndSynths" << 1 << "";
 }
 
-// Applying the changes to the old tree, parents first, must give the new tree exactly.
+// Applying the changes to the old tree, parents first, must give the new tree exactly; a tree built
+// from the previous one equals one built afresh.
 void TestEditModel::rowChanges()
 {
     QFETCH(QString, edit);
     QFETCH(int, changes);
     QFETCH(QString, retitled);
     const VintrelleEditModel before(sampleCategories());
-    const VintrelleEditModel after(editedSample(edit));
+    VintrelleEditModel after;
+    after.setCategories(editedSample(edit), &before); // takes over the categories that did not change
+    const VintrelleEditModel fresh(editedSample(edit));
+    QCOMPARE(outlineText(after), outlineText(fresh));
+    for (const QString &id : visibleRows(fresh, idSet("I S K E R M N")))
+        QCOMPARE(after.node(id)->title, fresh.node(id)->title);
     QStringList titles;
     const QList<VintrelleEditRowChange> list = VintrelleEditModel::rowChanges(before, after, &titles);
     QCOMPARE(list.size(), changes);
