@@ -118,7 +118,8 @@ void VintrelleEditModel::setCategories(const QJsonArray &categories, const Vintr
     sources.reserve(categories.size());
     for (const QJsonValue &value : categories) {
         const QJsonObject object = value.toObject();
-        const qsizetype before = previous ? previous->m_categoryIndex.value(object.value(VintrelleKeys::id).toString(), -1) : -1;
+        const qsizetype before =
+            previous ? previous->m_categoryIndex.value(object.value(VintrelleKeys::id).toString(), -1) : -1;
         if (before >= 0 && previous->m_sources[before] == object)
             read.append(previous->m_categories[before]);
         else
