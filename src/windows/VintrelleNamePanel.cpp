@@ -49,7 +49,6 @@ VintrelleNamePanel::VintrelleNamePanel()
     , m_close(new QPushButton(QStringLiteral("×"), this))
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    setAttribute(Qt::WA_ShowWithoutActivating, false);
     setFixedSize(panelWidth, panelHeight);
     setStyleSheet(QString::fromLatin1(panelStyle));
 
