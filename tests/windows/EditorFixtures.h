@@ -3,7 +3,7 @@
 // A small library shaped like a real one, and the list the editor would show of it.
 
 #include "VintrelleEditModel.h"
-#include "library/LibraryFixtures.h"
+#include "VintrelleTestSupport.h"
 
 #include <QJsonArray>
 #include <QSet>
