@@ -4,6 +4,22 @@
 
 #include <QLineF>
 
+VintrelleGestureRecognizer::Gesture VintrelleGestureRecognizer::handle(const VintrelleInputEvent &event,
+                                                                      const Context &context)
+{
+    using Kind = VintrelleInputEvent::Kind;
+    // Right-button releases are not part of the double tap: a right click between the taps has
+    // already cancelled it with its press.
+    if (event.kind != Kind::RightMouseUp && handleOptionTapEvent(event, context.combo))
+        return Gesture::OptionDoubleTap;
+    if (event.kind == Kind::ModifierChange || event.kind == Kind::KeyDown)
+        return Gesture::None;
+    const bool overOwn = context.overOwnWindows && context.overOwnWindows(event.location);
+    return openForDoubleRightClick(event, context.menuOpen, overOwn, event.location, context.doubleClickInterval)
+        ? Gesture::DoubleRightClick
+        : Gesture::None;
+}
+
 bool VintrelleGestureRecognizer::handleOptionTapEvent(const VintrelleInputEvent &event, const QString &combo)
 {
     if (combo != VintrelleShortcutCombo::doubleOption) {

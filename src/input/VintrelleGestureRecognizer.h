@@ -5,15 +5,31 @@
 #include <QPointF>
 #include <QString>
 
+#include <functional>
+
 // The two gestures that are recognised by watching input everywhere: the double tap of Alt and
 // the quick double right-click. Pure state; the caller feeds events in order and acts on the
 // answers.
 class VintrelleGestureRecognizer
 {
 public:
+    enum class Gesture { None, OptionDoubleTap, DoubleRightClick };
+
+    // What the recognisers need to know beyond the event, read when the event arrives.
+    struct Context
+    {
+        QString combo;                                // the shortcut preference
+        bool menuOpen = false;                        // the quick menu is tracking
+        std::function<bool(QPointF)> overOwnWindows;  // asked for clicks only
+        double doubleClickInterval = 0.4;             // seconds
+    };
+
     static constexpr double maximumTapHold = 0.25;     // seconds from press to release of one tap
     static constexpr double maximumTapGap = 0.4;       // seconds from the first release to the second
     static constexpr double maximumClickDistance = 8.0;
+
+    // Offers one event to both gestures, as the desktop reported it, in order.
+    Gesture handle(const VintrelleInputEvent &event, const Context &context);
 
     // True when the event completes a double tap of Alt while `combo` asks for that gesture.
     bool handleOptionTapEvent(const VintrelleInputEvent &event, const QString &combo);

@@ -2,17 +2,6 @@
 
 #include "VintrelleShortcut.h"
 
-namespace {
-
-bool isClick(VintrelleInputEvent::Kind kind)
-{
-    using Kind = VintrelleInputEvent::Kind;
-    return kind == Kind::LeftMouseDown || kind == Kind::RightMouseDown || kind == Kind::RightMouseUp
-        || kind == Kind::OtherMouseDown;
-}
-
-} // namespace
-
 VintrelleGlobalInput::~VintrelleGlobalInput() = default;
 
 bool VintrelleGlobalInput::installHotKey(const QString &combo, const QString &letter, VintrelleError *error)
@@ -56,26 +45,26 @@ VintrelleGlobalInput::ShortcutStatus VintrelleGlobalInput::shortcutStatus(const 
 
 void VintrelleGlobalInput::deliver(const VintrelleInputEvent &event)
 {
-    using Kind = VintrelleInputEvent::Kind;
-    if (m_fallbackActive && event.kind == Kind::KeyDown
+    if (m_fallbackActive && event.kind == VintrelleInputEvent::Kind::KeyDown
         && VintrelleMatchesObservedShortcut(event.keyCode, event.modifiers, ShortcutCombo(), ShortcutLetter()))
         deliverHotKey(event.timestamp);
 
-    // Right-button releases are not part of the double tap: a right click between the taps is
-    // already seen as its press.
-    if (event.kind != Kind::RightMouseUp
-        && m_recognizer.handleOptionTapEvent(event, combo ? combo() : ShortcutCombo())) {
+    VintrelleGestureRecognizer::Context context;
+    context.combo = combo ? combo() : ShortcutCombo();
+    context.menuOpen = menuOpen && menuOpen();
+    context.overOwnWindows = pointerOverOwnWindows;
+    context.doubleClickInterval = doubleClickInterval();
+    switch (m_recognizer.handle(event, context)) {
+    case VintrelleGestureRecognizer::Gesture::OptionDoubleTap:
         m_lastGestureTime = event.timestamp;
         emit optionDoubleTapped();
-    }
-
-    if (isClick(event.kind)) {
-        const bool open = menuOpen && menuOpen();
-        const bool overOwn = pointerOverOwnWindows && pointerOverOwnWindows(event.location);
-        if (m_recognizer.openForDoubleRightClick(event, open, overOwn, event.location, doubleClickInterval())) {
-            m_lastGestureTime = event.timestamp;
-            emit doubleRightClick(event.location);
-        }
+        break;
+    case VintrelleGestureRecognizer::Gesture::DoubleRightClick:
+        m_lastGestureTime = event.timestamp;
+        emit doubleRightClick(event.location);
+        break;
+    case VintrelleGestureRecognizer::Gesture::None:
+        break;
     }
 }
 
