@@ -54,10 +54,12 @@ VintrelleX11HotKey::VintrelleX11HotKey(Display *display, QObject *parent) : QObj
     connect(m_notifier, &QSocketNotifier::activated, this, &VintrelleX11HotKey::drain);
     // Xlib may read our events while answering a request; they then wait in its queue with
     // nothing left on the socket to wake the notifier.
-    connect(QThread::currentThread()->eventDispatcher(), &QAbstractEventDispatcher::aboutToBlock, this, [this] {
-        if (XEventsQueued(m_display, QueuedAlready))
-            drain();
-    });
+    if (QAbstractEventDispatcher *dispatcher = QThread::currentThread()->eventDispatcher()) {
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] {
+            if (XEventsQueued(m_display, QueuedAlready))
+                drain();
+        });
+    }
 }
 
 VintrelleX11HotKey::~VintrelleX11HotKey()
