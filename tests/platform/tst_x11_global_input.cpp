@@ -261,6 +261,7 @@ void X11GlobalInputTest::refusedShortcutKeepsThePreviousOne()
     waitForStandIn(3, 0);
     QCOMPARE(standInKeys(), (QStringList{"Control_L", "Shift_L", "Q"}));
     QCOMPARE(hotKey.size(), 1);
+    QVERIFY(other.grab(XK_q, ControlMask | ShiftMask | LockMask));
 }
 
 void X11GlobalInputTest::doubleTapReleasesTheGrab()
