@@ -38,6 +38,10 @@ VintrelleCommandRouter::VintrelleCommandRouter(VintrelleNativeConnection *connec
 void VintrelleCommandRouter::executeNativeCommand(const QJsonObject &command, VintrelleReply reply)
 {
     const QString op = command.value("op").toString();
+    if (op == u"preferences")
+        return reply(m_preferences.preferences(), std::nullopt);
+    if (op == u"savePreferences")
+        return savePreferences(command, std::move(reply));
     if (op == u"install")
         return install(std::move(reply));
     if (!m_store || !m_store->state())
@@ -55,6 +59,18 @@ void VintrelleCommandRouter::executeNativeCommand(const QJsonObject &command, Vi
         reply(result, std::nullopt);
     else
         reply(std::nullopt, error.value_or(QStringLiteral("Unable to complete action.")));
+}
+
+void VintrelleCommandRouter::savePreferences(const QJsonObject &command, VintrelleReply reply)
+{
+    // Every outcome, a refusal included, is a report whose message says what happened.
+    const QJsonObject report = m_preferences.savePreferences(command);
+    if (m_page) {
+        const QByteArray json = QJsonDocument(report).toJson(QJsonDocument::Compact);
+        m_page->evaluate(QStringLiteral("window.receivePreferences(%1)").arg(QString::fromUtf8(json)),
+                         [](std::optional<QString>) {});
+    }
+    reply(report, std::nullopt);
 }
 
 void VintrelleCommandRouter::search(const QJsonObject &command, VintrelleReply reply)

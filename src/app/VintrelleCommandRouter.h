@@ -1,6 +1,7 @@
 #pragma once
 
 #include "VintrelleInstaller.h"
+#include "VintrellePreferences.h"
 #include "VintrelleReply.h"
 
 #include <QHash>
@@ -31,6 +32,9 @@ public:
     void setPage(VintrellePageEvaluator *page) { m_page = page; }
     void setForwardTimeout(int milliseconds) { m_forwardTimeout = milliseconds; }
 
+    // The shortcut and login preferences; the application installs its shortcut applier here.
+    VintrellePreferences &preferences() { return m_preferences; }
+
     // Asks for the Ableton User Library when none is detected; none when the user cancels.
     VintrelleInstaller::FolderChooser chooseUserLibrary;
 
@@ -40,6 +44,7 @@ public:
     void nativeCommandResult(const QJsonObject &message);
 
 private:
+    void savePreferences(const QJsonObject &command, VintrelleReply reply);
     void search(const QJsonObject &command, VintrelleReply reply);
     void load(const QJsonObject &command, VintrelleReply reply);
     void install(VintrelleReply reply);
@@ -51,4 +56,5 @@ private:
     VintrellePageEvaluator *m_page = nullptr;
     int m_forwardTimeout = forwardTimeout;
     QHash<QString, VintrelleReply> m_nativeReplies;
+    VintrellePreferences m_preferences;
 };
