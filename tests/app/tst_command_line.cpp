@@ -28,6 +28,10 @@ class TestCommandLine : public QObject
         environment.insert("HOME", m_home.path());
         environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
         environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        // A private runtime folder of its own, so no running Vintrelle of the developer answers.
+        QDir().mkpath(m_home.filePath("runtime"));
+        QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
         environment.remove("DISPLAY");
         environment.remove("WAYLAND_DISPLAY");
         environment.remove("QT_QPA_PLATFORM");

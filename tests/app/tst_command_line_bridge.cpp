@@ -33,6 +33,10 @@ class TestCommandLineBridge : public QObject
         environment.insert("HOME", m_home.filePath("home"));
         environment.insert("XDG_DATA_HOME", m_home.filePath("data"));
         environment.insert("XDG_CONFIG_HOME", m_home.filePath("config"));
+        // A private runtime folder of its own, so no running Vintrelle of the developer answers.
+        QDir().mkpath(m_home.filePath("runtime"));
+        QFile::setPermissions(m_home.filePath("runtime"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        environment.insert("XDG_RUNTIME_DIR", m_home.filePath("runtime"));
         environment.remove("WINEPREFIX");
         environment.remove("VINTRELLE_BRIDGE_CONFIG");
         if (!bridgeConfig.isEmpty()) environment.insert("VINTRELLE_BRIDGE_CONFIG", bridgeConfig);
