@@ -73,6 +73,8 @@ private slots:
         const Outcome help = vintrelle({"--help"});
         QCOMPARE(help.status, 0);
         QVERIFY(help.rawOut.contains("--commands FILE|-"));
+        QVERIFY(help.rawOut.contains("--toggle"));
+        QVERIFY(help.rawOut.contains("--welcome"));
         const Outcome version = vintrelle({"--version"});
         QCOMPARE(version.status, 0);
         QVERIFY(version.rawOut.startsWith("vintrelle "));
@@ -134,6 +136,8 @@ private slots:
         QTest::newRow("missing file") << QStringList{"--commands", "/nonexistent/commands"} << QByteArray();
         QTest::newRow("missing argument") << QStringList{"--command"} << QByteArray();
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray();
+        QTest::newRow("toggle with an argument") << QStringList{"--toggle", "now"} << QByteArray();
+        QTest::newRow("welcome with an argument") << QStringList{"--welcome", "x"} << QByteArray();
     }
     void usageErrorsRunNothing()
     {
