@@ -9,7 +9,12 @@
 #include "VintrelleSingleInstance.h"
 
 #include <QApplication>
+#include <QSocketNotifier>
 #include <QTextStream>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <memory>
 
@@ -78,6 +83,27 @@ int runCommands(int argc, char *argv[], const QList<QJsonObject> &commands)
     }, out);
 }
 
+int quitSignalPipe[2] = {-1, -1};
+
+// SIGTERM, SIGINT and SIGHUP end the program as its Quit item does, so the tear-down runs and the
+// instance's socket goes with it. The handler only writes a byte; the event loop does the rest.
+void quitOnSignals(QObject *context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSignalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(quitSignalPipe[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(quitSignalPipe[0], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
 int runApplication(int argc, char *argv[], VintrelleCommandLine::Mode mode)
 {
     QApplication application(argc, argv);
@@ -106,6 +132,7 @@ int runApplication(int argc, char *argv[], VintrelleCommandLine::Mode mode)
         break;
     }
 
+    quitOnSignals(&instance);
     VintrelleAppDelegate delegate(mode == VintrelleCommandLine::Mode::Welcome);
     delegate.attachInstance(&instance);
     delegate.launch();

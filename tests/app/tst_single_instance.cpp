@@ -97,7 +97,11 @@ private slots:
         // ...and started from a file without any browser engine process.
         QCOMPARE(childrenOf(app.pid()), QStringList());
 
+        // Asked to terminate, it quits in order: its socket goes with it, and the library is free.
         app.stop();
+        QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.process().exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(home.instanceSocket()));
         QVERIFY(lock.acquire(0, &error));
     }
 
