@@ -24,11 +24,12 @@ class TestAppDelegate : public QObject
 
     VintrelleTestHome m_home;
 
-    void writeLibrary(const QString &bridgeURL = "http://127.0.0.1:9")
+    void writeLibrary(const QString &bridgeURL = "http://127.0.0.1:9", const QString &token = "secret")
     {
         QJsonObject state = stateWith({categoryObject("C1", "Synths", QJsonValue::Null,
                                                       {entryObject("E1", "Pad Machine", "query:Synths#Pad")})});
         state["bridgeUrl"] = bridgeURL;
+        state["token"] = token;
         writeFile(m_home.libraryPath(), compact(state));
     }
 
@@ -65,11 +66,46 @@ private slots:
         QVERIFY(delegate->connectionTimer().isActive());
         QCOMPARE(delegate->quickMenuRequests(), 0); // on the next turn, not inside the ready call
         QTRY_COMPARE(delegate->quickMenuRequests(), 1);
-        // Nothing can answer on port 9: the first check reports "not connected" to the headers.
-        QSignalSpy connected(delegate.get(), &VintrelleAppDelegate::quickMenuConnectedChanged);
-        QTRY_COMPARE(connected.size() + int(!delegate->quickMenuConnected()), 1);
         // The first launch asked about accessibility and noted it.
         QVERIFY(QSettings("Vintrelle", "Vintrelle").value("AppleAccessibilityPromptRequested").toBool());
+    }
+
+    // The check at once after the library is ready reaches the headers through one signal.
+    void connectionStateReachesTheHeaders_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("answers"); // empty: nothing listens
+        QTest::addColumn<QString>("token");
+        QTest::addColumn<bool>("connected");
+        const QByteArray healthy = R"({"ok":true,"data":{"configured":true}})";
+        const QByteArray refusedEmptyQuery = R"({"ok":false,"error":{"code":"invalid_request","message":"Empty."}})";
+        QTest::newRow("bridge answers") << QList<QByteArray>{healthy, refusedEmptyQuery} << "secret" << true;
+        QTest::newRow("nothing listens") << QList<QByteArray>{} << "secret" << false;
+        QTest::newRow("bridge not configured") << QList<QByteArray>{R"({"ok":true,"data":{"configured":false}})"} << "secret" << false;
+        QTest::newRow("no token in the library") << QList<QByteArray>{healthy, refusedEmptyQuery} << "" << false;
+    }
+
+    void connectionStateReachesTheHeaders()
+    {
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(QString, token);
+        QFETCH(bool, connected);
+        S bridge;
+        for (int check = 0; check < 2 && !answers.isEmpty(); ++check) {
+            bridge.script << S::json(200, answers.first());
+            if (answers.size() > 1)
+                bridge.script << S::json(400, answers.at(1));
+        }
+        writeLibrary(answers.isEmpty() ? "http://127.0.0.1:9" : bridge.url(), token);
+        VintrelleAppDelegate delegate;
+        QSignalSpy changed(&delegate, &VintrelleAppDelegate::quickMenuConnectedChanged);
+        delegate.launch();
+        QTRY_COMPARE(changed.size(), 1);
+        QCOMPARE(changed.first().first().toBool(), connected);
+        QCOMPARE(delegate.quickMenuConnected(), connected);
+        // A later check with the same outcome tells nobody.
+        delegate.connection()->check([](bool) {});
+        QTest::qWait(100);
+        QCOMPARE(changed.size(), 1);
     }
 
     void welcomeReplacesTheFirstMenu_data()
