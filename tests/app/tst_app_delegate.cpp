@@ -66,6 +66,12 @@ private slots:
         QVERIFY(delegate->connectionTimer().isActive());
         QCOMPARE(delegate->quickMenuRequests(), 0); // on the next turn, not inside the ready call
         QTRY_COMPARE(delegate->quickMenuRequests(), 1);
+        // A saved change reaches the quick menu's categories before the command's reply.
+        int categoriesAtReply = -1;
+        delegate->executeNativeCommand({{"op", "addCategory"}, {"name", "Drums"}}, [&](auto, auto) {
+            categoriesAtReply = int(delegate->quickMenuCategories().size());
+        });
+        QCOMPARE(categoriesAtReply, 2);
         // The first launch asked about accessibility and noted it.
         QVERIFY(QSettings("Vintrelle", "Vintrelle").value("AppleAccessibilityPromptRequested").toBool());
     }
