@@ -12,6 +12,9 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <functional>
+#include <memory>
+
 // Writes `contents` to `path`, creating missing folders; fails the calling test otherwise.
 inline void writeFile(const QString &path, const QByteArray &contents)
 {
@@ -104,6 +107,9 @@ public:
     QString config() const { return path("config"); }
     QString runtime() const { return path("runtime"); }
     QString libraryPath() const { return path("data/Vintrelle/native-library.json"); }
+    // Where the running instance listens.
+    QString instanceFolder() const { return path("runtime/vintrelle"); }
+    QString instanceSocket() const { return path("runtime/vintrelle/vintrelle.socket"); }
 
     // Points this process at the home (for tests that run the code in-process).
     void apply() const
@@ -169,5 +175,121 @@ inline VintrelleRun runVintrelle(const QStringList &arguments, const QProcessEnv
                                  const QByteArray &input = {}, int timeoutMilliseconds = 30000)
 {
     return runProgram(QStringLiteral(VINTRELLE_BINARY), arguments, environment, input, timeoutMilliseconds);
+}
+#endif
+
+#if defined(VINTRELLE_BINARY) && defined(QT_NETWORK_LIB)
+#include <QLocalSocket>
+
+// The desktop program running in a home (offscreen unless the environment says otherwise);
+// stopped, and killed if need be, when the object goes.
+class VintrelleRunningApp
+{
+public:
+    explicit VintrelleRunningApp(const QProcessEnvironment &environment, const QStringList &arguments = {})
+    {
+        m_process.setProcessEnvironment(environment);
+        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_process.start(QStringLiteral(VINTRELLE_BINARY), arguments);
+        m_process.waitForStarted();
+    }
+    ~VintrelleRunningApp() { stop(); }
+
+    QProcess &process() { return m_process; }
+    qint64 pid() const { return m_process.processId(); }
+    bool isRunning() const { return m_process.state() == QProcess::Running; }
+
+    // Waits until `socketPath` accepts connections (the instance listens).
+    bool waitUntilListening(const QString &socketPath, int timeoutMilliseconds = 15000)
+    {
+        QDeadlineTimer deadline(timeoutMilliseconds);
+        while (!deadline.hasExpired() && isRunning()) {
+            QLocalSocket probe;
+            probe.connectToServer(socketPath);
+            if (probe.waitForConnected(200))
+                return true;
+            QTest::qWait(25);
+        }
+        return false;
+    }
+
+    void stop()
+    {
+        if (m_process.state() == QProcess::NotRunning)
+            return;
+        m_process.terminate();
+        if (!m_process.waitForFinished(5000)) {
+            m_process.kill();
+            m_process.waitForFinished(5000);
+        }
+    }
+
+private:
+    QProcess m_process;
+};
+#endif
+
+#ifdef QT_WIDGETS_LIB
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDialog>
+#include <QMessageBox>
+#include <QPushButton>
+
+// What a test saw of a modal dialog it answered.
+struct VintrelleModalAnswer
+{
+    bool seen = false;
+    QString title, text, informativeText;
+    QStringList buttons; // push buttons, in order
+};
+
+// Answers the next application-modal dialog from the event loop (first look on a zero timer):
+// `answer` acts on it; if it leaves it open the dialog is rejected, so a test never stays
+// blocked. Gives up after `waitMilliseconds` without a dialog.
+inline std::shared_ptr<VintrelleModalAnswer> answerNextModal(std::function<void(QWidget *)> answer,
+                                                             int waitMilliseconds = 10000)
+{
+    auto seen = std::make_shared<VintrelleModalAnswer>();
+    auto *timer = new QTimer(qApp);
+    const QDeadlineTimer deadline(waitMilliseconds);
+    QObject::connect(timer, &QTimer::timeout, qApp, [timer, seen, answer, deadline] {
+        timer->setInterval(10);
+        QWidget *modal = QApplication::activeModalWidget();
+        if (!modal && !deadline.hasExpired())
+            return;
+        timer->stop();
+        timer->deleteLater();
+        if (!modal)
+            return;
+        seen->seen = true;
+        seen->title = modal->windowTitle();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            seen->text = box->text();
+            seen->informativeText = box->informativeText();
+            for (QAbstractButton *button : box->buttons())
+                seen->buttons << button->text();
+        } else {
+            for (QPushButton *button : modal->findChildren<QPushButton *>())
+                seen->buttons << button->text();
+        }
+        QPointer<QWidget> dialog(modal);
+        answer(modal);
+        if (dialog && dialog->isVisible())
+            if (auto *asDialog = qobject_cast<QDialog *>(dialog.data()))
+                asDialog->reject();
+    });
+    timer->start(0);
+    return seen;
+}
+
+// Presses the button titled `title` of the next modal dialog.
+inline std::shared_ptr<VintrelleModalAnswer> pressInNextModal(const QString &title)
+{
+    return answerNextModal([title](QWidget *modal) {
+        for (QAbstractButton *button : modal->findChildren<QAbstractButton *>())
+            if (button->text() == title && button->isVisible())
+                return button->click();
+    });
 }
 #endif

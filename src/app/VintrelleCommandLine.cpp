@@ -28,12 +28,16 @@ QString VintrelleCommandLine::helpText()
     return QStringLiteral(
         "Usage: vintrelle [option]\n"
         "Your favourite plug-ins, one gesture away in Ableton Live.\n"
+        "Without an option: start Vintrelle, or open the quick menu of the one that runs.\n"
         "\n"
+        "  --toggle               open the quick menu, or close what is open (bind it to a shortcut)\n"
+        "  --welcome              start showing the welcome window\n"
         "  --command JSON         run one command object, e.g. '{\"op\":\"export\"}'\n"
         "  --commands FILE|-      run one command object per line of FILE (- for standard input)\n"
         "  --help                 show this help\n"
         "  --version              show the version\n"
         "\n"
+        "With Vintrelle running, commands run in it; otherwise they run here.\n"
         "Each command prints one line: {\"result\": {...}} or {\"error\": \"message\"}.\n"
         "Exit status: 0 when every command succeeded, 1 when one failed, 2 for a usage error.\n");
 }
@@ -47,6 +51,13 @@ VintrelleCommandLine::Invocation VintrelleCommandLine::parse(const QStringList &
         return {Mode::Help, {}, {}};
     if (option == QLatin1String("--version"))
         return {Mode::Version, {}, {}};
+    for (const auto &[name, mode] : {std::pair{"--toggle", Mode::Toggle}, std::pair{"--welcome", Mode::Welcome}}) {
+        if (option != QLatin1String(name))
+            continue;
+        if (arguments.size() != 1)
+            return usage(QStringLiteral("%1 takes no argument (see --help)").arg(option));
+        return {mode, {}, {}};
+    }
     if (option != QLatin1String("--command") && option != QLatin1String("--commands"))
         return usage(QStringLiteral("unknown option %1 (see --help)").arg(option));
     if (arguments.size() != 2)

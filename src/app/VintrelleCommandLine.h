@@ -21,7 +21,7 @@ using VintrelleCommandExecutor = std::function<void(const QJsonObject &command, 
 class VintrelleCommandLine
 {
 public:
-    enum class Mode { Help, Version, Commands, Application, UsageError };
+    enum class Mode { Help, Version, Commands, Application, Toggle, Welcome, UsageError };
     static constexpr int usageError = 2;
     static constexpr qint64 commandsLimit = 64 * 1024 * 1024; // bytes --commands reads at most
 

@@ -104,16 +104,18 @@ void VintrelleCommandRouter::load(const QJsonObject &command, VintrelleReply rep
     m_connection->setLoading(true);
     m_connection->refreshConfiguration();
     QPointer<VintrelleNativeConnection> connection(m_connection);
+    QPointer<VintrelleCommandRouter> self(this);
     m_connection->request("/v1/load", QJsonObject{{"uri", *uri}}, VintrelleNativeConnection::loadTimeout,
-                          [connection, reply](std::optional<QJsonObject> data, std::optional<QString> error) {
+                          [connection, self, reply](std::optional<QJsonObject> data, std::optional<QString> error) {
         if (connection)
             connection->setLoading(false);
         if (error)
-            reply(std::nullopt, error);
-        else if (data->value("loaded") != QJsonValue(true))
-            reply(std::nullopt, notConfirmedMessage);
-        else
-            reply(data, std::nullopt);
+            return reply(std::nullopt, error);
+        if (data->value("loaded") != QJsonValue(true))
+            return reply(std::nullopt, notConfirmedMessage);
+        if (self && self->loadConfirmed)
+            self->loadConfirmed();
+        reply(data, std::nullopt);
     });
 }
 

@@ -38,6 +38,10 @@ public:
     // Asks for the Ableton User Library when none is detected; none when the user cancels.
     VintrelleInstaller::FolderChooser chooseUserLibrary;
 
+    // Called when the bridge confirms a load, before the load's reply: the quick menu and the
+    // secondary windows close.
+    std::function<void()> loadConfirmed;
+
     void executeNativeCommand(const QJsonObject &command, VintrelleReply reply);
 
     // The page's answer to a forwarded command: {"requestID", "result"?, "error"?}.

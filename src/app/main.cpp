@@ -1,12 +1,22 @@
+#include "VintrelleAppDelegate.h"
 #include "VintrelleCommandLine.h"
 #include "VintrelleCommandRouter.h"
+#include "VintrelleInstanceClient.h"
 #include "VintrelleLibraryLock.h"
 #include "VintrelleLocations.h"
 #include "VintrelleNativeConnection.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleSingleInstance.h"
 
-#include <QCoreApplication>
+#include <QApplication>
+#include <QSocketNotifier>
 #include <QTextStream>
+
+#include <csignal>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <memory>
 
 namespace {
 
@@ -44,18 +54,102 @@ int runInProcess(const QList<QJsonObject> &commands, QTextStream &out)
     }, out);
 }
 
+// How long a launch waits for an instance that is starting to listen.
+constexpr int instanceWait = 10000;
+
+void nameApplication()
+{
+    QCoreApplication::setOrganizationName(QStringLiteral("Vintrelle"));
+    QCoreApplication::setApplicationName(QStringLiteral("Vintrelle"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(VINTRELLE_VERSION));
+}
+
+// Commands go to the running instance when there is one, else run here. No display is needed.
+int runCommands(int argc, char *argv[], const QList<QJsonObject> &commands)
+{
+    QCoreApplication application(argc, argv);
+    nameApplication();
+    QTextStream out(stdout);
+    VintrelleError error;
+    const QString folder = VintrelleSingleInstance::folder(&error);
+    std::unique_ptr<VintrelleInstanceClient> instance;
+    if (!folder.isEmpty())
+        instance = VintrelleInstanceClient::connect(VintrelleSingleInstance::socketPath(folder),
+                                                    VintrelleSingleInstance::instanceLockPath(folder), instanceWait);
+    if (!instance)
+        return runInProcess(commands, out);
+    return VintrelleCommandLine::run(commands, [&](const QJsonObject &command, VintrelleReply reply) {
+        instance->execute(command, reply);
+    }, out);
+}
+
+int quitSignalPipe[2] = {-1, -1};
+
+// SIGTERM, SIGINT and SIGHUP end the program as its Quit item does, so the tear-down runs and the
+// instance's socket goes with it. The handler only writes a byte; the event loop does the rest.
+void quitOnSignals(QObject *context)
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, quitSignalPipe) != 0)
+        return;
+    auto *notifier = new QSocketNotifier(quitSignalPipe[1], QSocketNotifier::Read, context);
+    QObject::connect(notifier, &QSocketNotifier::activated, context, [] { QCoreApplication::quit(); });
+    struct sigaction action {};
+    action.sa_handler = [](int) {
+        const char byte = 1;
+        [[maybe_unused]] const ssize_t written = ::write(quitSignalPipe[0], &byte, 1);
+    };
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+        ::sigaction(signal, &action, nullptr);
+}
+
+int runApplication(int argc, char *argv[], VintrelleCommandLine::Mode mode)
+{
+    QApplication application(argc, argv);
+    nameApplication();
+    // The program lives in the status item; closing a window never ends it.
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTextStream err(stderr);
+
+    VintrelleSingleInstance instance;
+    VintrelleError error;
+    switch (instance.claim(instanceWait, &error)) {
+    case VintrelleSingleInstance::Claim::Failed:
+        err << "vintrelle: " << error.value_or(QStringLiteral("Vintrelle could not start.")) << '\n';
+        return 1;
+    case VintrelleSingleInstance::Claim::AlreadyRunning: {
+        const QString folder = VintrelleSingleInstance::folder(&error);
+        auto running = VintrelleInstanceClient::connect(VintrelleSingleInstance::socketPath(folder),
+                                                        VintrelleSingleInstance::instanceLockPath(folder), instanceWait);
+        const QString request = mode == VintrelleCommandLine::Mode::Toggle ? QStringLiteral("toggle") : QStringLiteral("open");
+        if (running && running->ask({{"request", request}}))
+            return 0;
+        err << "vintrelle: the running Vintrelle did not answer.\n";
+        return 1;
+    }
+    case VintrelleSingleInstance::Claim::Primary:
+        break;
+    }
+
+    quitOnSignals(&instance);
+    VintrelleAppDelegate delegate(mode == VintrelleCommandLine::Mode::Welcome);
+    delegate.attachInstance(&instance);
+    delegate.launch();
+    return application.exec();
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QCoreApplication application(argc, argv);
-    QCoreApplication::setOrganizationName(QStringLiteral("Vintrelle"));
-    QCoreApplication::setApplicationName(QStringLiteral("Vintrelle"));
-    QCoreApplication::setApplicationVersion(QStringLiteral(VINTRELLE_VERSION));
-
+    // Parsed before any application object exists: only the application modes need a display.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const auto invocation = VintrelleCommandLine::parse(arguments);
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const auto invocation = VintrelleCommandLine::parse(application.arguments().mid(1));
     switch (invocation.mode) {
     case VintrelleCommandLine::Mode::Help:
         out << VintrelleCommandLine::helpText();
@@ -67,10 +161,11 @@ int main(int argc, char *argv[])
         err << "vintrelle: " << invocation.problem << '\n';
         return VintrelleCommandLine::usageError;
     case VintrelleCommandLine::Mode::Commands:
-        return runInProcess(invocation.commands, out);
+        return runCommands(argc, argv, invocation.commands);
     case VintrelleCommandLine::Mode::Application:
+    case VintrelleCommandLine::Mode::Toggle:
+    case VintrelleCommandLine::Mode::Welcome:
         break;
     }
-    err << "vintrelle: the desktop interface is not part of this build yet; the command line works (see --help).\n";
-    return 1;
+    return runApplication(argc, argv, invocation.mode);
 }

@@ -57,6 +57,8 @@ private slots:
         QTest::newRow("over 64 MiB") << QStringList{"--commands", "-"} << QByteArray("{\"op\":\"history\"}\n").repeated(64 * 1024 * 1024 / 17 + 1);
         QTest::newRow("missing argument") << QStringList{"--command"} << QByteArray();
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray();
+        QTest::newRow("toggle with an argument") << QStringList{"--toggle", "now"} << QByteArray();
+        QTest::newRow("welcome with an argument") << QStringList{"--welcome", "x"} << QByteArray();
     }
     void usageErrorsRunNothing()
     {

@@ -1,0 +1,257 @@
+#include "VintrelleAppDelegate.h"
+
+#include "VintrelleNativeStore.h"
+#include "VintrellePlatform.h"
+#include "VintrelleRunModalAlert.h"
+#include "VintrelleSingleInstance.h"
+#include "VintrelleStatusItem.h"
+#include "VintrelleUserLibraryChooser.h"
+#include "VintrelleWindowActions.h"
+
+#include <QApplication>
+#include <QCursor>
+#include <QSettings>
+#include <QWidget>
+
+namespace {
+
+const QString libraryCouldNotOpen = QStringLiteral("Library could not open");
+
+} // namespace
+
+VintrelleAppDelegate::VintrelleAppDelegate(bool welcome, QObject *parent)
+    : QObject(parent), m_platform(VintrelleCreatePlatform()), m_router(&m_connection), m_startup(&m_router),
+      m_welcomeRequested(welcome)
+{
+    m_router.chooseUserLibrary = &VintrelleChooseUserLibrary;
+    m_router.loadConfirmed = [this] { closeWindowsAfterLoad(); };
+    connect(&m_startup, &VintrelleStoreStartup::ready, this, &VintrelleAppDelegate::nativeStoreReady);
+    connect(&m_startup, &VintrelleStoreStartup::failed, this, &VintrelleAppDelegate::nativeStartupFailed);
+    m_connectionTimer.setInterval(connectionCheckInterval);
+    connect(&m_connectionTimer, &QTimer::timeout, this, [this] {
+        // A check never overlaps a load: the bridge serves one request at a time.
+        if (!m_connection.loading())
+            m_connection.check([](bool) {});
+    });
+    if (auto *application = qobject_cast<QApplication *>(QCoreApplication::instance()))
+        connect(application, &QCoreApplication::aboutToQuit, this, &VintrelleAppDelegate::tearDown);
+}
+
+VintrelleAppDelegate::~VintrelleAppDelegate()
+{
+    tearDown();
+}
+
+void VintrelleAppDelegate::launch()
+{
+    // Every window installs the application and Edit actions itself (installWindowActions).
+    QApplication::setWindowIcon(QIcon(QPixmap::fromImage(VintrelleStatusItemImage())));
+    m_statusItem = std::make_unique<VintrelleStatusItem>();
+    connect(m_statusItem.get(), &VintrelleStatusItem::toggleRequested, this, &VintrelleAppDelegate::toggleVintrelle);
+    connect(m_statusItem.get(), &VintrelleStatusItem::quitRequested, this, &VintrelleAppDelegate::quit);
+    askForAccessibilityOnce();
+    openVintrelle();
+}
+
+void VintrelleAppDelegate::askForAccessibilityOnce()
+{
+    QSettings defaults(QStringLiteral("Vintrelle"), QStringLiteral("Vintrelle"));
+    if (defaults.value(QStringLiteral("AppleAccessibilityPromptRequested")).toBool())
+        return;
+    defaults.setValue(QStringLiteral("AppleAccessibilityPromptRequested"), true);
+    if (!m_platform->isAccessibilityTrusted())
+        m_platform->requestAccessibilityTrust();
+}
+
+void VintrelleAppDelegate::attachInstance(VintrelleSingleInstance *instance)
+{
+    connect(instance, &VintrelleSingleInstance::openRequested, this, &VintrelleAppDelegate::openVintrelle);
+    connect(instance, &VintrelleSingleInstance::toggleRequested, this, &VintrelleAppDelegate::toggleVintrelle);
+    instance->executeCommand = [self = QPointer(this)](const QJsonObject &command, VintrelleReply reply) {
+        if (!self)
+            return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
+        self->executeInstanceCommand(command, std::move(reply));
+    };
+}
+
+void VintrelleAppDelegate::openVintrelle()
+{
+    m_menuPendingPoint = QCursor::pos();
+    if (m_startup.isReady()) {
+        const QPoint point = m_menuPendingPoint;
+        QTimer::singleShot(0, this, [this, point] { showQuickMenuAtPoint(point); });
+        return;
+    }
+    m_menuOpenPending = true;
+    m_startup.prepare();
+}
+
+void VintrelleAppDelegate::toggleVintrelle()
+{
+    if (isQuickMenuOpen())
+        return closeQuickMenu();
+    bool hidden = false;
+    for (const QPointer<QWidget> &window : std::as_const(m_secondaryWindows)) {
+        if (window && window->isVisible()) {
+            window->hide();
+            hidden = true;
+        }
+    }
+    if (!hidden)
+        openVintrelle();
+}
+
+void VintrelleAppDelegate::openNativeSettings()
+{
+    if (openSettingsWindow)
+        openSettingsWindow();
+}
+
+void VintrelleAppDelegate::quit()
+{
+    QCoreApplication::quit();
+}
+
+void VintrelleAppDelegate::tearDown()
+{
+    m_connectionTimer.stop();
+    m_statusItem.reset();
+}
+
+void VintrelleAppDelegate::nativeStoreReady()
+{
+    const QJsonObject state = *m_startup.store()->state();
+    m_quickMenuCategories = state.value("categories").toArray();
+    m_connection.setBridgeURL(state.value("bridgeUrl").toString());
+    m_connection.setToken(state.value("token").toString());
+    m_connection.statusChanged = [self = QPointer(this)](bool connected) {
+        if (!self || (self->m_quickMenuConnected == connected && self->m_connectionChecked))
+            return;
+        self->m_connectionChecked = true;
+        self->m_quickMenuConnected = connected;
+        emit self->quickMenuConnectedChanged(connected);
+    };
+    // After every save the quick menu shows the saved categories; whatever the start-up hooked
+    // in before keeps running.
+    m_startup.store()->changed = [self = QPointer(this), before = m_startup.store()->changed] {
+        if (self && self->m_startup.store()->state())
+            self->m_quickMenuCategories = self->m_startup.store()->state()->value("categories").toArray();
+        if (before)
+            before();
+    };
+    m_connection.check([](bool) {});
+    m_connectionTimer.start();
+
+    const QList<std::pair<QJsonObject, VintrelleReply>> waiting = std::exchange(m_commandsAwaitingLibrary, {});
+    for (const auto &[command, reply] : waiting)
+        m_router.executeNativeCommand(command, reply);
+    emit libraryReady();
+
+    if (!std::exchange(m_menuOpenPending, false))
+        return;
+    const QPoint point = m_menuPendingPoint;
+    QTimer::singleShot(0, this, [this, point] {
+        if (std::exchange(m_welcomeRequested, false) && showWelcomeWindow)
+            showWelcomeWindow();
+        else
+            showQuickMenuAtPoint(point);
+    });
+}
+
+void VintrelleAppDelegate::nativeStartupFailed(const QString &informativeText)
+{
+    m_menuOpenPending = false;
+    // Second launches waiting for the library hear why at once, not after the alert.
+    const QList<std::pair<QJsonObject, VintrelleReply>> waiting = std::exchange(m_commandsAwaitingLibrary, {});
+    for (const auto &[command, reply] : waiting)
+        reply(std::nullopt, QStringLiteral("%1: %2").arg(libraryCouldNotOpen, informativeText));
+    VintrelleRunModalAlert(libraryCouldNotOpen, informativeText);
+}
+
+void VintrelleAppDelegate::executeNativeCommand(const QJsonObject &command, VintrelleReply reply)
+{
+    m_router.executeNativeCommand(command, std::move(reply));
+}
+
+// A command of a second launch runs against the library, as it would in-process; before the
+// library is ready it waits for it instead of going to a page that may never answer.
+void VintrelleAppDelegate::executeInstanceCommand(const QJsonObject &command, VintrelleReply reply)
+{
+    if (m_startup.isReady())
+        return m_router.executeNativeCommand(command, std::move(reply));
+    m_commandsAwaitingLibrary.append({command, std::move(reply)});
+    m_startup.prepare();
+}
+
+void VintrelleAppDelegate::launchQuickMenuItem(const QString &entryID)
+{
+    QTimer::singleShot(0, this, [self = QPointer(this), entryID] {
+        if (!self)
+            return;
+        self->executeNativeCommand({{"op", "load"}, {"id", entryID}}, [self](std::optional<QJsonObject>, std::optional<QString> error) {
+            if (!error || !self)
+                return;
+            // "Connection Settings" is offered only once there is a settings window to open.
+            QStringList buttons{QStringLiteral("OK")};
+            if (self->openSettingsWindow)
+                buttons << QStringLiteral("Connection Settings");
+            if (VintrelleRunModalAlert(QStringLiteral("Plug-in not confirmed"), *error, buttons) == VintrelleAlertSecondButton
+                && self && self->openSettingsWindow)
+                self->openSettingsWindow();
+        });
+    });
+}
+
+void VintrelleAppDelegate::showQuickMenuAtPoint(const QPoint &globalPoint)
+{
+    ++m_quickMenuRequests;
+    m_lastQuickMenuPoint = globalPoint;
+}
+
+bool VintrelleAppDelegate::isQuickMenuOpen() const
+{
+    return false;
+}
+
+void VintrelleAppDelegate::closeQuickMenu() {}
+
+void VintrelleAppDelegate::addSecondaryWindow(QWidget *window)
+{
+    m_secondaryWindows.removeAll(nullptr);
+    if (!m_secondaryWindows.contains(window))
+        m_secondaryWindows.append(window);
+    installWindowActions(window);
+}
+
+void VintrelleAppDelegate::installWindowActions(QWidget *window)
+{
+    QPointer<VintrelleAppDelegate> self(this);
+    VintrelleInstallWindowActions(window, {
+        [self] { if (self) self->showAbout(); },
+        openSettingsWindow ? std::function<void()>([self] { if (self) self->openNativeSettings(); }) : nullptr,
+        [self] { if (self) self->hideProgramWindows(); },
+        [self] { if (self) self->quit(); },
+    });
+}
+
+void VintrelleAppDelegate::closeWindowsAfterLoad()
+{
+    closeQuickMenu();
+    for (const QPointer<QWidget> &window : std::as_const(m_secondaryWindows))
+        if (window)
+            window->hide();
+}
+
+void VintrelleAppDelegate::showAbout()
+{
+    VintrelleRunModalAlert(QStringLiteral("Vintrelle %1").arg(QCoreApplication::applicationVersion()),
+                           QStringLiteral("Your favourite plug-ins, one gesture away in Ableton Live."));
+}
+
+void VintrelleAppDelegate::hideProgramWindows()
+{
+    closeQuickMenu();
+    for (QWidget *window : QApplication::topLevelWidgets())
+        if (window->isVisible() && window->isWindow())
+            window->hide();
+}

@@ -1,0 +1,114 @@
+#pragma once
+
+#include "VintrelleCommandRouter.h"
+#include "VintrelleNativeConnection.h"
+#include "VintrelleReply.h"
+#include "VintrelleStoreStartup.h"
+
+#include <QJsonArray>
+#include <QList>
+#include <QObject>
+#include <QPoint>
+#include <QPointer>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class QWidget;
+class VintrellePlatform;
+class VintrelleSingleInstance;
+class VintrelleStatusItem;
+
+// The owner of every long-lived object of the running program: the store start-up, the command
+// router and bridge client, the status item and, as they arrive, the quick menu and the windows.
+// Created once by main() and kept for the life of the process.
+class VintrelleAppDelegate : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int connectionCheckInterval = 15000;
+
+    // `welcome`: started with --welcome, so the first opening shows the welcome window.
+    explicit VintrelleAppDelegate(bool welcome = false, QObject *parent = nullptr);
+    ~VintrelleAppDelegate() override;
+
+    // The launch sequence: window actions, icon, status item, the accessibility question, then
+    // openVintrelle().
+    void launch();
+    // Second launches reach us through this instance: open (reopen), toggle and commands.
+    void attachInstance(VintrelleSingleInstance *instance);
+
+    void openVintrelle();
+    void toggleVintrelle();
+    void openNativeSettings();
+    void quit();
+
+    // The one command entry point of every window (answers exactly once, on the main thread).
+    void executeNativeCommand(const QJsonObject &command, VintrelleReply reply);
+    // A plug-in chosen in the quick menu: loads it on the next turn; an unconfirmed load shows
+    // "Plug-in not confirmed".
+    void launchQuickMenuItem(const QString &entryID);
+
+    // The quick menu lives in src/menu; until it is wired in, these keep only the request.
+    void showQuickMenuAtPoint(const QPoint &globalPoint);
+    bool isQuickMenuOpen() const;
+    void closeQuickMenu();
+
+    // Every secondary window (editor, settings, search) registers here: toggling hides them
+    // together, and a confirmed load closes them.
+    void addSecondaryWindow(QWidget *window);
+    // Gives a program window the application and Edit actions.
+    void installWindowActions(QWidget *window);
+
+    // Filled in by the windows as they arrive. Without a settings window no button offers it.
+    std::function<void()> openSettingsWindow;
+    std::function<void()> showWelcomeWindow;
+
+    VintrelleStatusItem *statusItem() const { return m_statusItem.get(); }
+    VintrelleCommandRouter *router() { return &m_router; }
+    VintrelleNativeConnection *connection() { return &m_connection; }
+    VintrelleStoreStartup *startup() { return &m_startup; }
+    VintrellePlatform *platform() const { return m_platform.get(); }
+    const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
+    bool quickMenuConnected() const { return m_quickMenuConnected; }
+    const QTimer &connectionTimer() const { return m_connectionTimer; }
+    int quickMenuRequests() const { return m_quickMenuRequests; }
+    QPoint lastQuickMenuPoint() const { return m_lastQuickMenuPoint; }
+    bool welcomeRequested() const { return m_welcomeRequested; }
+
+signals:
+    // The bridge answered a connection check differently from before (or for the first time).
+    void quickMenuConnectedChanged(bool connected);
+    // The library store holds a library state; it keeps one until the process ends.
+    void libraryReady();
+
+private:
+    void nativeStoreReady();
+    void nativeStartupFailed(const QString &informativeText);
+    void executeInstanceCommand(const QJsonObject &command, VintrelleReply reply);
+    void closeWindowsAfterLoad();
+    void showAbout();
+    void hideProgramWindows();
+    void askForAccessibilityOnce();
+    void tearDown();
+
+    std::unique_ptr<VintrellePlatform> m_platform;
+    VintrelleNativeConnection m_connection;
+    VintrelleCommandRouter m_router;
+    VintrelleStoreStartup m_startup;
+    std::unique_ptr<VintrelleStatusItem> m_statusItem;
+    QTimer m_connectionTimer;
+    QJsonArray m_quickMenuCategories;
+    bool m_quickMenuConnected = false;
+    bool m_connectionChecked = false;
+    bool m_welcomeRequested = false;
+    bool m_menuOpenPending = false;
+    QPoint m_menuPendingPoint;
+    int m_quickMenuRequests = 0;
+    QPoint m_lastQuickMenuPoint;
+    QList<QPointer<QWidget>> m_secondaryWindows;
+    // Commands of second launches that came before the library was ready.
+    QList<std::pair<QJsonObject, VintrelleReply>> m_commandsAwaitingLibrary;
+};
