@@ -1,6 +1,9 @@
 #include "VintrelleAppDelegate.h"
 
+#include "VintrelleGlobalInput.h"
+#include "VintrelleLocalClicks.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleShortcut.h"
 #include "VintrellePlatform.h"
 #include "VintrelleRunModalAlert.h"
 #include "VintrelleSingleInstance.h"
@@ -9,6 +12,7 @@
 #include "VintrelleWindowActions.h"
 
 #include <QApplication>
+#include <QAction>
 #include <QCursor>
 #include <QSettings>
 #include <QWidget>
@@ -50,7 +54,61 @@ void VintrelleAppDelegate::launch()
     connect(m_statusItem.get(), &VintrelleStatusItem::toggleRequested, this, &VintrelleAppDelegate::toggleVintrelle);
     connect(m_statusItem.get(), &VintrelleStatusItem::quitRequested, this, &VintrelleAppDelegate::quit);
     askForAccessibilityOnce();
+    installGlobalInput();
     openVintrelle();
+}
+
+// The hot key, the double tap of Alt and the double right-click, from any program. Each gesture
+// is acted on at the next turn of the event loop, never inside the input layer's delivery.
+void VintrelleAppDelegate::installGlobalInput()
+{
+    m_globalInput = VintrelleGlobalInput::create();
+    m_globalInput->menuOpen = [this] { return isQuickMenuOpen(); };
+    m_globalInput->pointerOverOwnWindows = [](QPointF point) {
+        QList<VintrellePanelFrame> frames;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            frames.append({true, window->isVisible(), QRectF(window->frameGeometry())});
+        return mouseInsideVisiblePanels(frames, point);
+    };
+    connect(m_globalInput.get(), &VintrelleGlobalInput::hotKeyPressed, this, &VintrelleAppDelegate::toggleVintrelle, Qt::QueuedConnection);
+    connect(m_globalInput.get(), &VintrelleGlobalInput::optionDoubleTapped, this, &VintrelleAppDelegate::toggleVintrelle, Qt::QueuedConnection);
+    connect(m_globalInput.get(), &VintrelleGlobalInput::doubleRightClick, this,
+            [this](QPointF point) { showQuickMenuAtPoint(point.toPoint()); }, Qt::QueuedConnection);
+
+    // Observation first: when the hot key cannot be grabbed, its keys are observed instead.
+    m_globalInput->startObserving(nullptr);
+    const VintrelleGlobalInput::ShortcutStatus status = m_globalInput->installGlobalMonitorFallback();
+    showShortcutStatus(status.title, status.opensHelp);
+
+    VintrellePreferences &preferences = m_router.preferences();
+    preferences.applyShortcut = [this](const QString &combo, const QString &letter, VintrelleError *error) {
+        return m_globalInput->applyShortcut(combo, letter, error);
+    };
+    preferences.shortcutChanged = [this] {
+        const VintrelleGlobalInput::ShortcutStatus status = m_globalInput->shortcutStatus(ShortcutCombo(), ShortcutLetter());
+        showShortcutStatus(status.title, status.opensHelp);
+    };
+}
+
+// The status menu's second line names the active gesture, or what is missing; when something is
+// missing, choosing it explains how to open Vintrelle with a desktop shortcut instead.
+void VintrelleAppDelegate::showShortcutStatus(const QString &title, bool opensHelp)
+{
+    if (!m_statusItem)
+        return;
+    m_statusItem->setHotKeyStatus(title);
+    QAction *item = m_statusItem->hotKeyStatusAction();
+    item->disconnect(this);
+    item->setEnabled(opensHelp);
+    if (opensHelp)
+        connect(item, &QAction::triggered, this, [this] {
+            const QString reason = m_globalInput->unavailableReason();
+            VintrelleRunModalAlert(
+                QStringLiteral("Global shortcuts are not available"),
+                (reason.isEmpty() ? QString() : reason + QStringLiteral("\n\n"))
+                    + QStringLiteral("Bind the command \"vintrelle --toggle\" to a keyboard shortcut in your desktop's "
+                                     "keyboard settings; it opens and closes Vintrelle like the hotkey does."));
+        });
 }
 
 void VintrelleAppDelegate::askForAccessibilityOnce()
@@ -115,6 +173,7 @@ void VintrelleAppDelegate::quit()
 void VintrelleAppDelegate::tearDown()
 {
     m_connectionTimer.stop();
+    m_globalInput.reset(); // releases every grab and the observation
     m_statusItem.reset();
 }
 

@@ -16,6 +16,7 @@
 #include <memory>
 
 class QWidget;
+class VintrelleGlobalInput;
 class VintrellePlatform;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
@@ -71,6 +72,7 @@ public:
     VintrelleNativeConnection *connection() { return &m_connection; }
     VintrelleStoreStartup *startup() { return &m_startup; }
     VintrellePlatform *platform() const { return m_platform.get(); }
+    VintrelleGlobalInput *globalInput() const { return m_globalInput.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
@@ -92,6 +94,8 @@ private:
     void showAbout();
     void hideProgramWindows();
     void askForAccessibilityOnce();
+    void installGlobalInput();
+    void showShortcutStatus(const QString &title, bool opensHelp);
     void tearDown();
 
     std::unique_ptr<VintrellePlatform> m_platform;
@@ -99,6 +103,7 @@ private:
     VintrelleCommandRouter m_router;
     VintrelleStoreStartup m_startup;
     std::unique_ptr<VintrelleStatusItem> m_statusItem;
+    std::unique_ptr<VintrelleGlobalInput> m_globalInput;
     QTimer m_connectionTimer;
     QJsonArray m_quickMenuCategories;
     bool m_quickMenuConnected = false;
