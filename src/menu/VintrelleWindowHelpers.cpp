@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 #include <QWidget>
 #include <QWindow>
 
@@ -151,19 +152,67 @@ QWidget *VintrelleCenterWindowTitle(QWidget *window)
     return title;
 }
 
+namespace {
+
+// The window manager forgets a window's states when it is hidden, so they go back in before
+// every showing; a moment later they are also asked for, in case the manager was still
+// forgetting the last hiding when they were written.
+class OverlayHints : public QObject
+{
+public:
+    static constexpr int askAgainAfter = 100; // milliseconds
+
+    explicit OverlayHints(QWidget *window) : QObject(window), m_window(window)
+    {
+        setObjectName(QStringLiteral("vintrelle-overlay-hints"));
+        window->installEventFilter(this);
+    }
+
+    void apply()
+    {
+        Display *display = x11Display();
+        if (!display)
+            return;
+        // A change of flags replaces the platform window; QWidget::winId() can still name the old one.
+        m_window->winId();
+        m_window->windowHandle()->create();
+        addX11Hints(display, Window(m_window->windowHandle()->winId()), m_window->isVisible());
+    }
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Show) {
+            apply();
+            QTimer::singleShot(askAgainAfter, this, [this] {
+                if (m_window->isVisible())
+                    apply();
+            });
+        }
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+};
+
+} // namespace
+
 void VintrelleConfigureOverlayWindow(QWidget *window)
 {
     if (!window)
         return;
+    const bool visible = window->isVisible();
     const Qt::WindowFlags wanted = window->windowFlags() | Qt::Tool | Qt::WindowStaysOnTopHint;
-    if (wanted != window->windowFlags()) {
-        const bool visible = window->isVisible();
+    if (wanted != window->windowFlags())
         window->setWindowFlags(wanted); // hides a visible window
-        if (visible)
-            window->show();
-    }
-    if (Display *display = x11Display())
-        addX11Hints(display, Window(window->winId()), window->isVisible());
+    auto *hints = window->findChild<OverlayHints *>(QStringLiteral("vintrelle-overlay-hints"), Qt::FindDirectChildrenOnly);
+    if (!hints)
+        hints = new OverlayHints(window);
+    if (window->isVisible())
+        hints->apply();
+    else if (visible)
+        window->show(); // the hints go in on the way
     VintrelleCenterWindowTitle(window);
 }
 
