@@ -54,6 +54,7 @@ VintrelleQuickMenuPresenter::VintrelleQuickMenuPresenter(QObject *parent)
 VintrelleQuickMenuPresenter::~VintrelleQuickMenuPresenter()
 {
     delete m_menu;
+    qDeleteAll(m_submenus);
     delete m_rowMenu;
 }
 
@@ -65,10 +66,19 @@ std::optional<VintrelleQuickMenuRow::Kind> VintrelleQuickMenuPresenter::rowKindO
     return VintrelleQuickMenuRow::Kind(kind.toInt());
 }
 
-QMenu *VintrelleQuickMenuPresenter::createMenu(QWidget *parent)
+QMenu *VintrelleQuickMenuPresenter::createMenu(bool dressed)
 {
-    auto *menu = new QMenu(parent);
+    auto *menu = new QMenu;
     menu->setTitle(QStringLiteral("Vintrelle"));
+    if (dressed)
+        dress(menu);
+    return menu;
+}
+
+// The look is applied to a sub-menu only when it first opens: a level of the largest library
+// holds hundreds of categories, and styling their sub-menus up front is most of the cost.
+void VintrelleQuickMenuPresenter::dress(QMenu *menu)
+{
     menu->setWindowTitle(QStringLiteral("Vintrelle"));
     menu->setSeparatorsCollapsible(false);
     QFont font = QApplication::font();
@@ -80,10 +90,7 @@ QMenu *VintrelleQuickMenuPresenter::createMenu(QWidget *parent)
         menu->setWindowFlags(menu->windowFlags() | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint);
         menu->setAttribute(Qt::WA_TranslucentBackground);
     }
-    // Sub-menus take the look from the menu they open from.
-    if (!parent)
-        menu->setStyleSheet(styleSheet(rounded ? 10 : 0));
-    return menu;
+    menu->setStyleSheet(styleSheet(rounded ? 10 : 0));
 }
 
 void VintrelleQuickMenuPresenter::fill(QMenu *menu, const VintrelleQuickMenuRows &rows)
@@ -130,7 +137,8 @@ void VintrelleQuickMenuPresenter::fill(QMenu *menu, const VintrelleQuickMenuRows
             break;
         }
         case Kind::Category: {
-            QMenu *submenu = createMenu(menu);
+            QMenu *submenu = createMenu(false);
+            m_submenus << submenu;
             submenu->setTitle(escaped(row.title));
             submenu->setProperty(categoryProperty, row.representedID);
             submenu->setProperty(depthProperty, row.submenuDepth);
@@ -178,6 +186,7 @@ void VintrelleQuickMenuPresenter::fillSubmenu(QMenu *submenu)
 {
     if (!submenu->actions().isEmpty())
         return;
+    dress(submenu);
     fill(submenu, VintrelleQuickMenuSubmenu(m_library, submenu->property(categoryProperty).toString(),
                                             submenu->property(depthProperty).toInt()));
 }
@@ -187,7 +196,7 @@ bool VintrelleQuickMenuPresenter::showAtPoint(const QJsonArray &categories, cons
     if (m_tracking)
         return false;
     m_library = VintrelleQuickMenuLibrary(categories);
-    m_menu = createMenu(nullptr);
+    m_menu = createMenu(true);
     fill(m_menu, VintrelleQuickMenu(m_library));
     connect(m_menu, &QMenu::aboutToHide, this, [this] { QTimer::singleShot(0, this, [this] { finishIfClosed(); }); });
     m_tracking = true;
@@ -232,10 +241,17 @@ void VintrelleQuickMenuPresenter::setDarkTheme(bool dark)
 
 bool VintrelleQuickMenuPresenter::belongsToMainMenu(const QObject *object) const
 {
-    for (; object; object = object->parent())
-        if (object == m_menu)
-            return true;
-    return false;
+    return object && (object == m_menu || m_submenus.contains(const_cast<QObject *>(object)));
+}
+
+void VintrelleQuickMenuPresenter::disposeMainMenu()
+{
+    if (m_menu)
+        m_menu->deleteLater();
+    for (QObject *submenu : std::as_const(m_submenus))
+        submenu->deleteLater();
+    m_submenus.clear();
+    m_header = nullptr;
 }
 
 // Closes the open popups of this presenter innermost first, then the menus themselves.
@@ -264,8 +280,7 @@ void VintrelleQuickMenuPresenter::finishIfClosed()
     if (!m_tracking || m_rowMenuPending || menu() || rowMenu())
         return;
     m_tracking = false;
-    if (m_menu)
-        m_menu->deleteLater();
+    disposeMainMenu();
     if (m_rowMenu)
         m_rowMenu->deleteLater();
     if (onClosed)
@@ -294,10 +309,8 @@ void VintrelleQuickMenuPresenter::showRowMenu(const QString &id, const QString &
     if (!m_rowMenuPending)
         return; // closed in the meantime
     m_rowMenuPending = false;
-    if (m_menu)
-        m_menu->deleteLater();
-    m_header = nullptr;
-    m_rowMenu = createMenu(nullptr);
+    disposeMainMenu();
+    m_rowMenu = createMenu(true);
     for (const VintrelleQuickMenuRow &row : VintrelleRenameDeleteMenu(id, name)) {
         QAction *action = m_rowMenu->addAction(row.title);
         action->setProperty(kindProperty, int(row.kind));

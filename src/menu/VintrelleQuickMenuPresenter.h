@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QPoint>
 #include <QPointer>
+#include <QSet>
 
 #include <functional>
 #include <optional>
@@ -74,7 +75,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
-    QMenu *createMenu(QWidget *parent);
+    QMenu *createMenu(bool dressed);
+    void dress(QMenu *menu);
+    void disposeMainMenu();
     void fill(QMenu *menu, const VintrelleQuickMenuRows &rows);
     void fillSubmenu(QMenu *submenu);
     bool belongsToMainMenu(const QObject *object) const;
@@ -84,6 +87,8 @@ private:
 
     VintrelleQuickMenuLibrary m_library;
     QPointer<QMenu> m_menu;
+    QSet<QObject *> m_submenus; // owned; sub-menus have no parent widget
+
     QPointer<QMenu> m_rowMenu;
     QPointer<VintrelleMenuHeader> m_header;
     bool m_tracking = false;

@@ -112,7 +112,10 @@ private slots:
 
         // Every level: the menu's title and font, and no shortcut of its own.
         QList<QMenu *> menus{menu};
-        menus << menu->findChildren<QMenu *>();
+        for (qsizetype i = 0; i < menus.size(); ++i)
+            for (QAction *action : menus[i]->actions())
+                if (action->menu())
+                    menus << action->menu();
         for (QMenu *level : menus) {
             QCOMPARE(level->font().pixelSize(), 13);
             QCOMPARE(level->font().weight(), QFont::Medium);
