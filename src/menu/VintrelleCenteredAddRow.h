@@ -6,8 +6,8 @@
 class QAction;
 class QPushButton;
 
-// The centred "+" row of a menu. Its button closes the whole menu first, then runs the row's
-// menu item when that is enabled.
+// The centred "+" row of a menu. Its button closes the menu first (with every menu above it that
+// is its parent widget), then runs the row's menu item when that is enabled.
 class VintrelleCenteredAddRow : public QWidget
 {
     Q_OBJECT

@@ -21,8 +21,8 @@ class QAction;
 // Shows the library as the quick menu at a point. Sub-menus are filled when they first open, so
 // opening costs the same for a small library and for the largest. A right-click on a category or
 // plug-in row replaces the menu with RENAME and DELETE for that row. Everything the menu asks for
-// goes out through the callbacks; none of them is called while a menu method is on the stack
-// except onMoved.
+// goes out through the callbacks: a chosen plug-in on the next turn of the event loop, the other
+// choices once their menu has closed.
 //
 // The controller decides first whether to open at all (VintrelleQuickMenuOpening), and sets the
 // status menu's toggle item to "Show Vintrelle" when it opens the menu.

@@ -195,14 +195,6 @@ private slots:
         QVERIFY(qAbs(VintrelleMenuHeader::statusOpacity(connected, seconds) - opacity) < 1e-9);
     }
 
-    void statusColours()
-    {
-        QCOMPARE(VintrelleMenuHeader::statusColor(true, true).name(), QColor::fromRgbF(0.459f, 0.812f, 0.588f).name());
-        QCOMPARE(VintrelleMenuHeader::statusColor(true, false).name(), QColor::fromRgbF(0.157f, 0.447f, 0.278f).name());
-        QCOMPARE(VintrelleMenuHeader::statusColor(false, true), VintrelleMenuHeader::statusColor(false, false));
-        QCOMPARE(VintrelleMenuHeader::statusColor(false, true).name(), QColor::fromRgbF(0.7f, 0.62f, 0.48f).name());
-    }
-
     void headerAccessibility()
     {
         VintrelleMenuHeader header;
