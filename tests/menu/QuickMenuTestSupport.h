@@ -2,7 +2,7 @@
 
 // Libraries and read-back helpers shared by the quick menu tests and benchmarks.
 
-#include "library/LibraryFixtures.h"
+#include "VintrelleTestSupport.h"
 
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleQuickMenuRow.h"
