@@ -3,6 +3,7 @@
 #include "VintrelleGlobalInput.h"
 #include "VintrelleLocalClicks.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
 #include "VintrellePlatform.h"
 #include "VintrelleRunModalAlert.h"
@@ -134,14 +135,13 @@ void VintrelleAppDelegate::attachInstance(VintrelleSingleInstance *instance)
 
 void VintrelleAppDelegate::openVintrelle()
 {
-    m_menuPendingPoint = QCursor::pos();
+    const QPoint point = QCursor::pos();
     if (m_startup.isReady()) {
-        const QPoint point = m_menuPendingPoint;
         QTimer::singleShot(0, this, [this, point] { showQuickMenuAtPoint(point); });
         return;
     }
-    m_menuOpenPending = true;
-    m_startup.prepare();
+    // Remembered until the library is ready; a later request moves the point, the menu opens once.
+    showQuickMenuAtPoint(point);
 }
 
 void VintrelleAppDelegate::toggleVintrelle()
@@ -206,10 +206,10 @@ void VintrelleAppDelegate::nativeStoreReady()
         m_router.executeNativeCommand(command, reply);
     emit libraryReady();
 
-    if (!std::exchange(m_menuOpenPending, false))
+    const std::optional<QPoint> pending = m_menuOpening.takePending();
+    if (!pending)
         return;
-    const QPoint point = m_menuPendingPoint;
-    QTimer::singleShot(0, this, [this, point] {
+    QTimer::singleShot(0, this, [this, point = *pending] {
         if (std::exchange(m_welcomeRequested, false) && showWelcomeWindow)
             showWelcomeWindow();
         else
@@ -219,7 +219,7 @@ void VintrelleAppDelegate::nativeStoreReady()
 
 void VintrelleAppDelegate::nativeStartupFailed(const QString &informativeText)
 {
-    m_menuOpenPending = false;
+    m_menuOpening.takePending();
     // Second launches waiting for the library hear why at once, not after the alert.
     const QList<std::pair<QJsonObject, VintrelleReply>> waiting = std::exchange(m_commandsAwaitingLibrary, {});
     for (const auto &[command, reply] : waiting)
@@ -261,18 +261,104 @@ void VintrelleAppDelegate::launchQuickMenuItem(const QString &entryID)
     });
 }
 
+void VintrelleAppDelegate::installQuickMenu()
+{
+    m_quickMenu = std::make_unique<VintrelleQuickMenuPresenter>();
+    QPointer<VintrelleAppDelegate> self(this);
+    m_quickMenu->onChoosePlugin = [self](const QString &entryID) {
+        if (self)
+            self->launchQuickMenuItem(entryID);
+    };
+    if (openSettingsWindow)
+        m_quickMenu->onSettings = [self] { if (self) self->openNativeSettings(); };
+    if (openNativeEditor)
+        m_quickMenu->onEdit = [self] { if (self && self->openNativeEditor) self->openNativeEditor(); };
+    if (openNativeAddCategory)
+        m_quickMenu->onAddCategory = [self] { if (self && self->openNativeAddCategory) self->openNativeAddCategory(); };
+    m_quickMenu->onRowCommand = [self](const QJsonObject &command, const QPoint &point) {
+        if (self && self->performNativeEdit)
+            self->performNativeEdit(command, point);
+    };
+    m_quickMenu->onMoved = [self](const QPoint &topLeft) {
+        if (self)
+            self->m_anchor.menuMovedTo(topLeft);
+    };
+    m_quickMenu->onShown = [self](const QPoint &topLeft) {
+        if (self)
+            self->m_anchor.secondaryWindowAnchor(topLeft, QCursor::pos());
+    };
+    m_quickMenu->setConnected(m_quickMenuConnected);
+    connect(this, &VintrelleAppDelegate::quickMenuConnectedChanged, m_quickMenu.get(), &VintrelleQuickMenuPresenter::setConnected);
+}
+
 void VintrelleAppDelegate::showQuickMenuAtPoint(const QPoint &globalPoint)
 {
-    ++m_quickMenuRequests;
-    m_lastQuickMenuPoint = globalPoint;
+    const bool namePromptVisible = isNamePromptVisible && isNamePromptVisible();
+    switch (m_menuOpening.request(globalPoint, namePromptVisible, isQuickMenuOpen(), m_startup.isReady())) {
+    case VintrelleQuickMenuOpening::Decision::RaiseNamePrompt:
+        if (raiseNamePrompt)
+            raiseNamePrompt();
+        return;
+    case VintrelleQuickMenuOpening::Decision::Ignore:
+        return;
+    case VintrelleQuickMenuOpening::Decision::Defer:
+        m_startup.prepare(); // does nothing while a preparation is under way
+        return;
+    case VintrelleQuickMenuOpening::Decision::Open:
+        break;
+    }
+    if (hideWelcomeWindow)
+        hideWelcomeWindow();
+    if (m_statusItem)
+        m_statusItem->toggleAction()->setText(QStringLiteral("Show Vintrelle"));
+    for (const QPointer<QWidget> &window : std::as_const(m_secondaryWindows))
+        if (window)
+            window->hide();
+    if (!m_quickMenu)
+        installQuickMenu();
+    m_anchor.menuRequestedAt(globalPoint);
+    if (m_quickMenu->showAtPoint(m_quickMenuCategories, globalPoint)) {
+        ++m_quickMenuOpenings;
+        m_lastQuickMenuPoint = globalPoint;
+    }
 }
 
 bool VintrelleAppDelegate::isQuickMenuOpen() const
 {
-    return false;
+    return m_quickMenu && m_quickMenu->isOpen();
 }
 
-void VintrelleAppDelegate::closeQuickMenu() {}
+void VintrelleAppDelegate::closeQuickMenu()
+{
+    if (m_quickMenu)
+        m_quickMenu->close();
+}
+
+void VintrelleAppDelegate::returnToMainMenu()
+{
+    const QPoint point = m_anchor.mainMenuPoint(QCursor::pos());
+    QTimer::singleShot(0, this, [self = QPointer(this), point] {
+        if (!self)
+            return;
+        if (self->hideWelcomeWindow)
+            self->hideWelcomeWindow();
+        for (const QPointer<QWidget> &window : std::as_const(self->m_secondaryWindows))
+            if (window)
+                window->hide();
+        if (!self->isQuickMenuOpen())
+            self->showQuickMenuAtPoint(point);
+    });
+}
+
+QPoint VintrelleAppDelegate::secondaryWindowAnchor()
+{
+    return m_anchor.secondaryWindowAnchor(m_quickMenu ? m_quickMenu->openMenuTopLeft() : std::nullopt, QCursor::pos());
+}
+
+void VintrelleAppDelegate::rememberNativeWindowPosition(const QPoint &topLeft)
+{
+    m_anchor.rememberNativeWindowPosition(topLeft);
+}
 
 void VintrelleAppDelegate::addSecondaryWindow(QWidget *window)
 {

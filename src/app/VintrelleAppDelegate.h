@@ -4,6 +4,8 @@
 #include "VintrelleNativeConnection.h"
 #include "VintrelleReply.h"
 #include "VintrelleStoreStartup.h"
+#include "VintrelleQuickMenuOpening.h"
+#include "VintrelleWindowAnchor.h"
 
 #include <QJsonArray>
 #include <QList>
@@ -18,6 +20,7 @@
 class QWidget;
 class VintrelleGlobalInput;
 class VintrellePlatform;
+class VintrelleQuickMenuPresenter;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
 
@@ -52,10 +55,24 @@ public:
     // "Plug-in not confirmed".
     void launchQuickMenuItem(const QString &entryID);
 
-    // The quick menu lives in src/menu; until it is wired in, these keep only the request.
+    // The quick menu, top-left corner at a global point (Qt coordinates). A request while the
+    // library is not ready waits for it; one while the menu is open is ignored.
     void showQuickMenuAtPoint(const QPoint &globalPoint);
     bool isQuickMenuOpen() const;
     void closeQuickMenu();
+    // Closes the secondary windows and reopens the quick menu where it last stood.
+    void returnToMainMenu();
+    // Where the next secondary window opens, and where the user last moved one.
+    QPoint secondaryWindowAnchor();
+    void rememberNativeWindowPosition(const QPoint &topLeft);
+
+    // Filled in by the editor as it arrives; while unset, "EDIT" and "+" are disabled.
+    std::function<void()> openNativeEditor;
+    std::function<bool()> isNamePromptVisible;
+    std::function<void()> raiseNamePrompt;
+    std::function<void()> hideWelcomeWindow;
+    std::function<void()> openNativeAddCategory;
+    std::function<void(const QJsonObject &command, const QPoint &globalPoint)> performNativeEdit;
 
     // Every secondary window (editor, settings, search) registers here: toggling hides them
     // together, and a confirmed load closes them.
@@ -73,10 +90,11 @@ public:
     VintrelleStoreStartup *startup() { return &m_startup; }
     VintrellePlatform *platform() const { return m_platform.get(); }
     VintrelleGlobalInput *globalInput() const { return m_globalInput.get(); }
+    VintrelleQuickMenuPresenter *quickMenu() const { return m_quickMenu.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
-    int quickMenuRequests() const { return m_quickMenuRequests; }
+    int quickMenuOpenings() const { return m_quickMenuOpenings; }
     QPoint lastQuickMenuPoint() const { return m_lastQuickMenuPoint; }
     bool welcomeRequested() const { return m_welcomeRequested; }
 
@@ -104,14 +122,16 @@ private:
     VintrelleStoreStartup m_startup;
     std::unique_ptr<VintrelleStatusItem> m_statusItem;
     std::unique_ptr<VintrelleGlobalInput> m_globalInput;
+    void installQuickMenu();
     QTimer m_connectionTimer;
     QJsonArray m_quickMenuCategories;
     bool m_quickMenuConnected = false;
     bool m_connectionChecked = false;
     bool m_welcomeRequested = false;
-    bool m_menuOpenPending = false;
-    QPoint m_menuPendingPoint;
-    int m_quickMenuRequests = 0;
+    VintrelleQuickMenuOpening m_menuOpening;
+    VintrelleWindowAnchor m_anchor;
+    std::unique_ptr<VintrelleQuickMenuPresenter> m_quickMenu;
+    int m_quickMenuOpenings = 0;
     QPoint m_lastQuickMenuPoint;
     QList<QPointer<QWidget>> m_secondaryWindows;
     // Commands of second launches that came before the library was ready.

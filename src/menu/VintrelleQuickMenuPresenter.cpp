@@ -157,7 +157,10 @@ void VintrelleQuickMenuPresenter::fill(QMenu *menu, const VintrelleQuickMenuRows
         if (row.kind == Kind::Header || row.kind == Kind::AddCategory)
             action->setText(row.title);
         action->setProperty(kindProperty, int(row.kind));
-        action->setEnabled(row.enabled);
+        // A fixed row whose window is not part of this build is shown disabled, never a silent no-op.
+        const bool handled = (row.kind != Kind::Settings || onSettings) && (row.kind != Kind::Edit || onEdit)
+                             && (row.kind != Kind::AddCategory || onAddCategory);
+        action->setEnabled(row.enabled && handled);
         if (!row.representedID.isEmpty())
             action->setData(row.representedID);
         if (row.kind == Kind::Plugin) {

@@ -64,8 +64,8 @@ private slots:
         QCOMPARE(delegate->connection()->bridgeURL(), QStringLiteral("http://127.0.0.1:9"));
         QCOMPARE(delegate->connectionTimer().interval(), 15000);
         QVERIFY(delegate->connectionTimer().isActive());
-        QCOMPARE(delegate->quickMenuRequests(), 0); // on the next turn, not inside the ready call
-        QTRY_COMPARE(delegate->quickMenuRequests(), 1);
+        QCOMPARE(delegate->quickMenuOpenings(), 0); // on the next turn, not inside the ready call
+        QTRY_COMPARE(delegate->quickMenuOpenings(), 1);
         // A saved change reaches the quick menu's categories before the command's reply.
         int categoriesAtReply = -1;
         delegate->executeNativeCommand({{"op", "addCategory"}, {"name", "Drums"}}, [&](auto, auto) {
@@ -139,11 +139,13 @@ private slots:
         delegate.launch();
         QVERIFY(ready.wait(10000));
         QTest::qWait(20);
-        QCOMPARE(delegate.quickMenuRequests(), menus);
+        QCOMPARE(delegate.quickMenuOpenings(), menus);
         QCOMPARE(shown, welcomes);
         // Later openings always show the menu.
+        delegate.closeQuickMenu();
+        QTRY_VERIFY(!delegate.isQuickMenuOpen());
         delegate.openVintrelle();
-        QTRY_COMPARE(delegate.quickMenuRequests(), menus + 1);
+        QTRY_COMPARE(delegate.quickMenuOpenings(), menus + 1);
         QCOMPARE(shown, welcomes);
     }
 
@@ -163,7 +165,10 @@ private slots:
         QFETCH(int, menus);
         auto delegate = launched();
         QVERIFY(delegate);
-        QTRY_COMPARE(delegate->quickMenuRequests(), 1);
+        QTRY_COMPARE(delegate->quickMenuOpenings(), 1);
+        delegate->toggleVintrelle(); // the open menu closes first, and nothing else happens
+        QTRY_VERIFY(!delegate->isQuickMenuOpen());
+        QCOMPARE(delegate->quickMenuOpenings(), 1);
         std::vector<std::unique_ptr<QWidget>> windows;
         for (bool shown : visible) {
             windows.push_back(std::make_unique<QWidget>());
@@ -172,7 +177,7 @@ private slots:
         }
         delegate->toggleVintrelle();
         QTest::qWait(20);
-        QCOMPARE(delegate->quickMenuRequests(), 1 + menus);
+        QCOMPARE(delegate->quickMenuOpenings(), 1 + menus);
         for (const auto &window : windows)
             QVERIFY(!window->isVisible());
     }
@@ -189,12 +194,12 @@ private slots:
         QCOMPARE(alert->text, QStringLiteral("Library could not open"));
         QCOMPARE(alert->informativeText, QStringLiteral("Your original library is unchanged."));
         QCOMPARE(readFile(m_home.libraryPath()), before);
-        QCOMPARE(delegate.quickMenuRequests(), 0);
+        QCOMPARE(delegate.quickMenuOpenings(), 0);
 
         writeLibrary();
         delegate.openVintrelle();
         QVERIFY(ready.wait(10000));
-        QTRY_COMPARE(delegate.quickMenuRequests(), 1);
+        QTRY_COMPARE(delegate.quickMenuOpenings(), 1);
     }
 
     // A plug-in chosen in the quick menu: a confirmed load closes the windows silently; anything
@@ -235,6 +240,8 @@ private slots:
         int opened = 0;
         if (settingsWindow)
             delegate->openSettingsWindow = [&opened] { ++opened; };
+        QTRY_COMPARE(delegate->quickMenuOpenings(), 1); // the menu of the launch hides windows as it opens
+        delegate->closeQuickMenu();
         QWidget editor;
         delegate->addSecondaryWindow(&editor);
         editor.show();
