@@ -50,15 +50,8 @@ if [ "${1:-}" = "--demo-inside-virtual-display" ]; then
   echo "Vintrelle runs (pid $app) with its status item in the tray."
 
   show() { echo "\$ vintrelle --command '$1'"; "$vintrelle" --command "$1" || true; }
-  echo "\$ vintrelle   (asks the running instance to open)"
-  "$vintrelle"
-  sleep 1
-  mkdir -p "$root/build/run"
-  screenshot="$root/build/run/vintrelle-screenshot.png"
-  import -window root "$screenshot"
-  echo "Screenshot: $screenshot"
-
   show '{"op":"connection"}'
+  # File the first "reverb" the bridge finds into the fifth starter category.
   filed=$("$vintrelle" --command '{"op":"search","query":"reverb"}' | python3 -c '
 import json, sys
 items = json.load(sys.stdin).get("result", {}).get("items", [])
@@ -70,6 +63,22 @@ import json, os, sys
 uri = json.loads(sys.argv[1])["entry"]["uri"]
 library = json.load(open(os.path.join(os.environ["XDG_DATA_HOME"], "Vintrelle", "native-library.json")))
 print(next(e["id"] for c in library["categories"] for e in c["entries"] if e["uri"] == uri))' "$filed")
+
+  # The launch opened the quick menu at the pointer; close it, point elsewhere and ask again.
+  xdotool key Escape
+  sleep 0.5
+  echo "\$ vintrelle   (asks the running instance to open the quick menu at the pointer)"
+  xdotool mousemove 160 120
+  "$vintrelle"
+  sleep 1
+  # Walk into the category that holds the filed plug-in, as a user would with the keyboard.
+  xdotool key Down Down Down Down Down Down Right
+  sleep 1
+  mkdir -p "$root/build/run"
+  screenshot="$root/build/run/vintrelle-screenshot.png"
+  import -window root "$screenshot"
+  echo "Screenshot: $screenshot"
+  xdotool key Escape Escape
   show "{\"op\":\"load\",\"id\":\"$entry\"}"
   [ -f "$demo/bridge/loads.jsonl" ] && echo "The simulator loaded: $(cat "$demo/bridge/loads.jsonl")"
   show '{"op":"history"}'
