@@ -241,7 +241,8 @@ std::optional<VintrelleCategoryCache::Checked> VintrelleCategoryCache::checkChan
             if (kept[known->slot])
                 return std::nullopt; // present twice
             kept[known->slot] = true;
-            if (known->object == object) {
+            // Unchanged but elsewhere; at its own position it was compared above already.
+            if (known->slot != index && known->object == object) {
                 checked.moved.append({id, index});
                 checked.json[index] = m_json.at(known->slot);
                 continue;
