@@ -6,32 +6,75 @@
 #include <QHash>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QList>
 #include <QStringList>
 
 #include <optional>
 
-// Validates a categories array exactly as VTValidateCategories does, and writes a state's compact
-// JSON, remembering per category what it learnt. Comparing a category with the remembered one is
-// several times cheaper than reading its text again, so a save after a small change only
-// re-examines and re-writes the categories that changed.
+// Validates categories exactly as VTValidateCategories does and remembers the last categories it
+// was told to adopt: every identifier with its owner, each category's position and compact JSON.
+// A command changes a few categories and leaves the others as the very same Qt containers, so the
+// next check examines only what differs; whenever that check cannot prove the result valid it
+// runs the whole validation, which alone decides the message.
 class VintrelleCategoryCache
 {
 public:
-    // Same verdict and same first message as VTValidateCategories.
-    bool validate(const QJsonValue &categories, VintrelleError *error);
-
-    // Validates the state's categories, then gives its compact JSON text.
-    std::optional<QByteArray> saveText(const QJsonObject &state, VintrelleError *error);
-
-private:
-    struct Known
+    // Where an identifier stands in the remembered categories: a category (entry -1) or an entry
+    // of that category.
+    struct Position
     {
-        QJsonObject category;  // as it was when it passed the checks of its own content
-        QStringList entryIds;  // for the checks that span categories
-        QByteArray json;       // its compact JSON, once written
+        qsizetype category = -1;
+        qsizetype entry = -1;
     };
 
-    bool validate(const QJsonValue &categories, QStringList *order, VintrelleError *error);
+    // What is remembered of one category.
+    struct Category
+    {
+        QString id;
+        QJsonObject object;
+        QStringList entryIds;
+        qsizetype slot = -1; // position in the list
+    };
 
-    QHash<QString, Known> m_known; // by category identifier
+    // The outcome of a passed check, to be adopted once the categories are saved.
+    struct Checked
+    {
+        QJsonArray list;
+        QStringList ids;        // category identifiers, by position
+        QList<QByteArray> json; // compact JSON by position; empty until written
+        bool whole = false;     // `changed` holds every category and `owner` every identifier
+        QList<Category> changed;                    // new or changed categories
+        QList<std::pair<QString, qsizetype>> moved; // unchanged categories at a new position
+        QStringList removedCategories;
+        QStringList removedIds; // every identifier of the removed and the changed categories
+        QHash<QString, QString> owner;
+        qsizetype entryCount = 0;
+    };
+
+    // Same verdict and same first message as VTValidateCategories. Remembers nothing.
+    std::optional<Checked> check(const QJsonValue &categories, VintrelleError *error) const;
+
+    // Remembers the checked categories.
+    void adopt(Checked &&checked);
+
+    // The compact JSON text of `state`, whose categories were just checked, in pieces to be
+    // written one after another.
+    QList<QByteArray> text(const QJsonObject &state, Checked &checked) const;
+
+    // Where `id` stands in the remembered categories; none when it names nothing.
+    std::optional<Position> find(const QJsonValue &id) const;
+
+    // The whole validation, without remembering anything when `checked` is null.
+    static bool validateWhole(const QJsonValue &categories, Checked *checked, VintrelleError *error);
+
+private:
+    std::optional<Checked> checkChanges(const QJsonArray &list) const;
+
+    bool m_remembers = false;
+    QJsonArray m_list;
+    QStringList m_ids;
+    QList<QByteArray> m_json;
+    QHash<QString, Category> m_known;   // by category identifier
+    QHash<QString, QString> m_owner; // every identifier, category or entry -> its category's identifier
+    qsizetype m_entryCount = 0;
 };

@@ -27,5 +27,5 @@ std::optional<QJsonValue> VTCopyJSON(const QJsonValue &value)
 
 bool VTValidateCategories(const QJsonValue &value, VintrelleError *error)
 {
-    return VintrelleCategoryCache().validate(value, error);
+    return VintrelleCategoryCache::validateWhole(value, nullptr, error);
 }

@@ -1,4 +1,5 @@
 #include "VintrelleNativeStore.h"
+#include "VintrelleDurableWrite.h"
 #include "VintrelleJsonWriter.h"
 #include "VintrelleLocations.h"
 
@@ -9,7 +10,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 #include <cerrno>
 #include <sys/stat.h>
@@ -23,17 +23,6 @@ bool isJsonScalar(const QByteArray &data)
     QJsonParseError parseError;
     const QJsonDocument wrapped = QJsonDocument::fromJson('[' + data + ']', &parseError);
     return parseError.error == QJsonParseError::NoError && wrapped.array().size() == 1;
-}
-
-// Writes all of `data`. A short write is retried, because only the failing call carries the
-// system's reason ("No space left on device"); flushed here, because commit() closes the file
-// first and loses that reason. Without a commit the temporary file is discarded.
-bool writeWhole(QSaveFile &file, const QByteArray &data)
-{
-    for (qint64 written = 0, step = 0; written < data.size(); written += step)
-        if ((step = file.write(data.constData() + written, data.size() - written)) <= 0)
-            return false;
-    return file.flush();
 }
 
 } // namespace
@@ -68,38 +57,33 @@ bool VintrelleNativeStore::read(VintrelleError *error)
     const QJsonValue version = state.value(QLatin1String("nativeVersion"));
     if (!version.isDouble() || version.toDouble() != 1)
         return false;
-    if (!m_cache.validate(state.value(QLatin1String("categories")), error))
+    std::optional<VintrelleCategoryCache::Checked> checked = m_cache.check(state.value(QLatin1String("categories")), error);
+    if (!checked)
         return false;
+    m_cache.adopt(std::move(*checked));
     m_state = state;
     return true;
 }
 
 bool VintrelleNativeStore::commit(const QJsonObject &state, VintrelleError *error)
 {
-    const std::optional<QByteArray> text = m_cache.saveText(state, error);
-    if (!text)
+    std::optional<VintrelleCategoryCache::Checked> checked = m_cache.check(state.value(QLatin1String("categories")), error);
+    if (!checked)
         return false;
+    const QList<QByteArray> pieces = m_cache.text(state, *checked);
+    qsizetype size = 0;
+    for (const QByteArray &piece : pieces)
+        size += piece.size();
     // A file the next start would refuse to read must never replace a good one.
-    if (text->size() > VintrelleLimits::savedFileBytes)
+    if (size > VintrelleLimits::savedFileBytes)
         return VTFail(error, QStringLiteral("The saved library is too large."));
-    const QByteArray &data = *text;
     if (!VintrelleMakeOwnerOnlyPath(QFileInfo(m_url).path(), error))
         return false;
+    QString reason;
+    if (!VintrelleWriteDurably(m_url, pieces, &reason))
+        return VTFail(error, QStringLiteral("Could not save %1: %2.").arg(QDir::toNativeSeparators(m_url), reason));
 
-    QSaveFile file(m_url);
-    file.setDirectWriteFallback(false);
-    const auto saveFailed = [&] {
-        return VTFail(error, QStringLiteral("Could not save %1: %2.")
-                                 .arg(QDir::toNativeSeparators(m_url), file.errorString()));
-    };
-    if (!file.open(QIODevice::WriteOnly))
-        return saveFailed();
-    // Restrict the temporary file before it holds the token, so the file is never readable by others.
-    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-    if (!writeWhole(file, data) || !file.commit())
-        return saveFailed();
-    QFile::setPermissions(m_url, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
-
+    m_cache.adopt(std::move(*checked));
     m_state = state;
     if (changed)
         changed();
@@ -123,12 +107,10 @@ bool VintrelleNativeStore::keepBackup(const QJsonArray &categories, VintrelleErr
     // A library file, so that importing it restores the library; the bridge token stays out.
     const QByteArray data = VintrelleCompactJson(
         QJsonObject{{"format", "Vintrelle Library"}, {"version", 1}, {"categories", categories}});
-    QSaveFile file(folder + '/' + name);
-    file.setDirectWriteFallback(false);
-    if (!file.open(QIODevice::WriteOnly) ||
-        !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner) || !writeWhole(file, data) || !file.commit())
+    QString reason;
+    if (!VintrelleWriteDurably(folder + '/' + name, {data}, &reason))
         return VTFail(error, QStringLiteral("Could not keep a backup of the library in %1: %2.")
-                                 .arg(QDir::toNativeSeparators(folder), file.errorString()) + unchanged);
+                                 .arg(QDir::toNativeSeparators(folder), reason) + unchanged);
 
     static const QRegularExpression backupName(
         QStringLiteral("^Vintrelle Library \\d{4}-\\d\\d-\\d\\d \\d\\d\\.\\d\\d\\.\\d\\d\\.\\d{3} UTC( \\d+)?\\.json$"));

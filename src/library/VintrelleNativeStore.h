@@ -56,5 +56,5 @@ private:
     std::optional<QJsonObject> m_state;
     QList<QJsonArray> m_undo;
     QList<QJsonArray> m_redo;
-    VintrelleCategoryCache m_cache;
+    VintrelleCategoryCache m_cache; // knows the categories of m_state: adopts only what was read or saved
 };

@@ -30,34 +30,6 @@ struct Lookup
     qsizetype entry = -1;       // that entry's position in its owner
 };
 
-Lookup find(const QJsonArray &list, const QJsonValue &id, const QJsonValue &categoryID)
-{
-    // Compared as JSON values, which spares turning every stored identifier into a QString.
-    Lookup found;
-    const bool hasId = id.isString(), hasCategoryID = categoryID.isString();
-    for (qsizetype index = 0; index < list.size(); ++index) {
-        const QJsonObject category = list.at(index).toObject();
-        const QJsonValue categoryId = category.value(key::id);
-        if (hasCategoryID && found.destination < 0 && categoryId == categoryID)
-            found.destination = index;
-        if (!hasId)
-            continue;
-        if (found.category < 0 && categoryId == id)
-            found.category = index;
-        if (found.owner >= 0)
-            continue;
-        const QJsonArray entries = category.value(key::entries).toArray();
-        for (qsizetype position = 0; position < entries.size(); ++position) {
-            if (entries.at(position).toObject().value(key::id) == id) {
-                found.owner = index;
-                found.entry = position;
-                break;
-            }
-        }
-    }
-    return found;
-}
-
 bool replaces(const QJsonObject &importCommand)
 {
     const QJsonValue replace = importCommand.value(QLatin1String("replace"));
@@ -140,7 +112,8 @@ bool deleteItem(QJsonArray &list, const Lookup &found, VintrelleError *error)
     return VTFail(error, QStringLiteral("Item is no longer available."));
 }
 
-bool reorderItem(QJsonArray &list, const Lookup &found, const QJsonValue &indexValue, VintrelleError *error)
+// `moved` tells whether the item left its position.
+bool reorderItem(QJsonArray &list, const Lookup &found, const QJsonValue &indexValue, bool *moved, VintrelleError *error)
 {
     const QString unavailable = QStringLiteral("Choose an available position.");
     if (found.category < 0 && found.owner < 0)
@@ -160,10 +133,12 @@ bool reorderItem(QJsonArray &list, const Lookup &found, const QJsonValue &indexV
         const auto index = validIndex(entries.size());
         if (!index)
             return VTFail(error, unavailable);
-        const QJsonValue entry = entries.takeAt(found.entry);
-        entries.insert(*index, entry);
-        category.insert(key::entries, entries);
-        list.replace(found.owner, category);
+        if ((*moved = *index != found.entry)) {
+            const QJsonValue entry = entries.takeAt(found.entry);
+            entries.insert(*index, entry);
+            category.insert(key::entries, entries);
+            list.replace(found.owner, category);
+        }
         return true;
     }
 
@@ -182,6 +157,8 @@ bool reorderItem(QJsonArray &list, const Lookup &found, const QJsonValue &indexV
     const auto index = validIndex(siblings.size());
     if (!index)
         return VTFail(error, unavailable);
+    if (!(*moved = *index != itemPosition))
+        return true;
     const QJsonValue item = siblings.takeAt(itemPosition);
     siblings.insert(*index, item);
     for (qsizetype position = 0; position < siblingSlots.size(); ++position)
@@ -189,7 +166,8 @@ bool reorderItem(QJsonArray &list, const Lookup &found, const QJsonValue &indexV
     return true;
 }
 
-bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError *error)
+// `added` tells whether the library changed: something added, or a library replaced.
+bool importLibrary(QJsonArray &list, const QJsonObject &command, bool *added, VintrelleError *error)
 {
     const QString unsupported = VintrelleMessages::unsupportedFile;
     const QJsonValue contents = command.value(QLatin1String("contents"));
@@ -227,6 +205,7 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
         return false;
 
     const bool replacing = replaces(command);
+    *added = replacing && !list.isEmpty();
     if (replacing)
         list = QJsonArray();
 
@@ -270,6 +249,7 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
             list.append(QJsonObject{
                 {key::id, newIdentifier()}, {key::name, name}, {key::parentId, newParent}, {key::entries, QJsonArray()}});
             siblings.append(target);
+            *added = true;
         }
         const QString targetId = list.at(target).toObject().value(key::id).toString();
         const QString sourceId = source.value(key::id).toString();
@@ -290,6 +270,7 @@ bool importLibrary(QJsonArray &list, const QJsonObject &command, VintrelleError 
                 continue;
             known->insert(uri);
             targetEntries.append(entry);
+            *added = true;
         }
         targetCategory.insert(key::entries, targetEntries);
         list.replace(target, targetCategory);
@@ -326,12 +307,23 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
     // other's changes, and neither can reach the saved state.
     const QJsonArray snapshot = current;
     QJsonArray list = current;
-    const Lookup found = find(list, command.value(key::id), command.value(QLatin1String("categoryID")));
+    // The cache describes the current categories: it saw them when they were read or saved.
+    Lookup found;
+    if (const auto item = m_cache.find(command.value(key::id))) {
+        if (item->entry < 0) {
+            found.category = item->category;
+        } else {
+            found.owner = item->category;
+            found.entry = item->entry;
+        }
+    }
+    if (const auto destination = m_cache.find(command.value(QLatin1String("categoryID"))); destination && destination->entry < 0)
+        found.destination = destination->category;
     const QJsonValue nameValue = command.value(key::name);
     const QString name = nameValue.isString() ? nameValue.toString().trimmed() : QString();
     const bool nameFits = VTText(name, VintrelleLimits::name);
 
-    bool ok = true;
+    bool ok = true, changes = true; // a command tells when it leaves the library as it was
     if (op == QLatin1String("undo") || op == QLatin1String("redo")) {
         const QList<QJsonArray> &history = op == QLatin1String("undo") ? m_undo : m_redo;
         if (history.isEmpty())
@@ -356,12 +348,14 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
             ok = VTFail(error, QStringLiteral("Choose an available item and enter a name."));
         } else if (found.category >= 0) {
             QJsonObject category = list.at(found.category).toObject();
+            changes = category.value(key::name) != QJsonValue(name);
             category.insert(key::name, name);
             list.replace(found.category, category);
         } else {
             QJsonObject category = list.at(found.owner).toObject();
             QJsonArray entries = category.value(key::entries).toArray();
             QJsonObject entry = entries.at(found.entry).toObject();
+            changes = entry.value(key::label) != QJsonValue(name);
             entry.insert(key::label, name);
             entries.replace(found.entry, entry);
             category.insert(key::entries, entries);
@@ -395,19 +389,19 @@ std::optional<QJsonObject> VintrelleNativeStore::perform(const QJsonObject &comm
                 appendEntry(list, found.destination, takeEntry(list, found.owner, found.entry));
         }
     } else if (op == QLatin1String("reorder")) {
-        ok = reorderItem(list, found, command.value(QLatin1String("index")), error);
+        ok = reorderItem(list, found, command.value(QLatin1String("index")), &changes, error);
     } else if (op == QLatin1String("reset")) {
+        changes = !list.isEmpty();
         list = QJsonArray();
     } else if (op == QLatin1String("import")) {
-        ok = importLibrary(list, command, error);
+        ok = importLibrary(list, command, &changes, error);
     } else {
         ok = VTFail(error, QStringLiteral("Unknown library action."));
     }
     if (!ok)
         return std::nullopt;
 
-    const bool historyStep = op == QLatin1String("undo") || op == QLatin1String("redo");
-    if (!historyStep && list == snapshot)
+    if (!changes)
         return QJsonObject();
     if (discardsMuch(op, command, snapshot, found) && !keepBackup(snapshot, error))
         return std::nullopt;

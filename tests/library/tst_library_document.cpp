@@ -123,52 +123,93 @@ private slots:
         QCOMPARE(VTValidateCategories(categories, nullptr), message.isEmpty());
     }
 
-    // Random edits between validations: the remembering validator must agree with a fresh one
-    // on every verdict and message, including after failures.
+    // Random edits between checks: the remembering validator must agree with a fresh one on every
+    // verdict and message, including after failures, and know where every identifier stands.
+    void cacheAgreesWithFreshValidation_data()
+    {
+        QTest::addColumn<QJsonArray>("start");
+        QTest::addColumn<int>("rounds");
+        QTest::addColumn<QList<int>>("edits"); // drawn from, see below
+        QTest::newRow("small library") << generatedCategories(40, 400) << 1500 << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+        // Plug-ins added and removed cross the limit of 20,000 back and forth.
+        QTest::newRow("at the plug-in limit") << generatedCategories(200, 20000) << 60 << QList<int>{3, 3, 3, 7, 0, 2, 10};
+        // New and re-parented categories cross the limit of 64 levels.
+        QJsonArray deep = chain(62);
+        for (const QJsonValue &category : generatedCategories(8, 40))
+            deep.append(category);
+        QTest::newRow("deep hierarchy") << deep << 1000 << QList<int>{0, 1, 4, 4, 5, 8, 9, 9};
+    }
     void cacheAgreesWithFreshValidation()
     {
-        QRandomGenerator random(20261206);
+        QFETCH(QJsonArray, start);
+        QFETCH(int, rounds);
+        QFETCH(QList<int>, edits);
+        QRandomGenerator random(20261207);
         VintrelleCategoryCache cache;
-        QJsonArray list = generatedCategories(40, 400);
-        QVERIFY(cache.validate(list, nullptr));
+        auto first = cache.check(start, nullptr);
+        QVERIFY(first);
+        cache.adopt(std::move(*first));
+        QJsonArray list = start;
         int failures = 0;
-        for (int round = 0; round < 3000; ++round) {
+        for (int round = 0; round < rounds; ++round) {
             if (list.size() < 10) // removals may shrink the walk's library; start again
-                list = generatedCategories(40, 400);
+                list = start;
+            const auto anyCategoryId = [&] { return list.at(random.bounded(int(list.size()))).toObject().value("id"); };
+            const auto anyEntryId = [&]() -> QJsonValue {
+                const QJsonArray entries = list.at(random.bounded(int(list.size()))).toObject().value("entries").toArray();
+                return entries.isEmpty() ? anyCategoryId() : entries.at(random.bounded(int(entries.size()))).toObject().value("id");
+            };
             QJsonArray edited = list;
             const qsizetype index = random.bounded(int(edited.size()));
             QJsonObject category = edited.at(index).toObject();
             QJsonArray entries = category.value("entries").toArray();
-            switch (random.bounded(9)) {
+            switch (edits.at(random.bounded(int(edits.size())))) {
             case 0: category.insert("name", random.bounded(4) ? QStringLiteral("Renamed %1").arg(round) : QStringLiteral("  ")); break;
-            case 1: // an identifier that may clash with another category or entry
-                category.insert("id", random.bounded(2) ? QStringLiteral("C%1").arg(random.bounded(40)) : QStringLiteral("E%1-0").arg(random.bounded(40)));
+            case 1: // an identifier that may clash with another category or entry, or orphan the children
+                category.insert("id", random.bounded(3) == 0 ? anyCategoryId() : random.bounded(2) ? anyEntryId() : QJsonValue(QStringLiteral("id-%1").arg(round)));
                 break;
             case 2:
                 if (!entries.isEmpty())
-                    entries.replace(0, with(entries.at(0).toObject(), "id", QStringLiteral("C%1").arg(random.bounded(40))));
+                    entries.replace(0, with(entries.at(0).toObject(), "id", random.bounded(2) ? anyCategoryId() : anyEntryId()));
                 break;
             case 3: entries.append(entryObject(QStringLiteral("new-%1").arg(round), "New", QStringLiteral("u%1").arg(random.bounded(3)))); break;
-            case 4: category.insert("parentId", random.bounded(3) ? QJsonValue(QStringLiteral("C%1").arg(random.bounded(40))) : QJsonValue()); break;
+            case 4: category.insert("parentId", random.bounded(4) ? anyCategoryId() : QJsonValue()); break;
             case 5: edited.removeAt(index); break;
             case 6: edited.append(edited.at(random.bounded(int(edited.size())))); break; // a duplicate
             case 7: if (!entries.isEmpty()) entries.removeAt(0); break;
             case 8: edited.insert(random.bounded(int(edited.size())), edited.takeAt(index)); break;
+            case 9: edited.append(categoryObject(QStringLiteral("new-%1").arg(round), "New", anyCategoryId())); break;
+            case 10: // equal content in new containers
+                edited = QJsonDocument::fromJson(QJsonDocument(edited).toJson()).array();
+                break;
             }
-            if (index < edited.size() && edited.at(index).toObject().value("id") == category.value("id")) {
+            if (index < edited.size() && edited.at(index).toObject().value("id") == list.at(index).toObject().value("id")) {
                 category.insert("entries", entries);
                 edited.replace(index, category);
             }
             VintrelleError fresh, remembered;
             const bool freshVerdict = VTValidateCategories(edited, &fresh);
-            QCOMPARE(cache.validate(edited, &remembered), freshVerdict);
+            auto checked = cache.check(edited, &remembered);
+            QCOMPARE(checked.has_value(), freshVerdict);
             QCOMPARE(remembered, fresh);
-            if (freshVerdict)
-                list = edited; // keep walking from valid states
-            else
+            if (!freshVerdict) {
                 ++failures;
+                continue;
+            }
+            cache.adopt(std::move(*checked));
+            list = edited; // keep walking from valid states
+            const qsizetype probe = random.bounded(int(list.size()));
+            const QJsonObject probed = list.at(probe).toObject();
+            QCOMPARE(cache.find(probed.value("id")).value_or(VintrelleCategoryCache::Position{}).category, probe);
+            const QJsonArray probedEntries = probed.value("entries").toArray();
+            for (qsizetype position = 0; position < probedEntries.size(); ++position) {
+                const auto found = cache.find(probedEntries.at(position).toObject().value("id"));
+                QVERIFY(found && found->category == probe && found->entry == position);
+            }
+            QVERIFY(!cache.find(QStringLiteral("new-%1").arg(round + 1)));
         }
-        QVERIFY(failures > 100); // the walk did exercise failures, not just successes
+        // The walk did exercise both verdicts.
+        QVERIFY2(failures > rounds / 20 && failures < rounds - rounds / 20, qPrintable(QString::number(failures)));
     }
 
     // Whatever the store accepts reads back exactly: through the fresh writer, and through the

@@ -145,6 +145,21 @@ private slots:
         QCOMPARE(reread.state()->value("categories").toArray().size(), 2);
     }
 
+    // A library kept elsewhere behind a symbolic link stays there: the link survives every save.
+    void saveThroughALinkReplacesItsTarget()
+    {
+        const QString target = m_dir->filePath("synced/library.json");
+        writeFile(target, compact(stateWith({categoryObject("A", "A")})));
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).path()));
+        QVERIFY(QFile::link(target, m_path));
+        VintrelleNativeStore store(m_path);
+        QVERIFY(store.read(nullptr));
+        QVERIFY(store.perform({{"op", "rename"}, {"id", "A"}, {"name", "Renamed"}}, nullptr));
+        QVERIFY(QFileInfo(m_path).isSymLink());
+        QCOMPARE(QJsonDocument::fromJson(readFile(target)).object(), *store.state());
+        QCOMPARE(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"library.json"});
+    }
+
     void historyKeepsTwentyAndRedoEmpties()
     {
         VintrelleNativeStore store(m_path);
