@@ -85,29 +85,31 @@ QString VintrelleMigrationPage::trustedOrigin()
 
 QString VintrelleMigrationPage::defaultStoragePath()
 {
-    // No spaces: the engine hands its cache path to a helper process in a way that breaks at one,
-    // and the page then never loads.
     return QFileInfo(VintrelleNativeLibraryPath()).path() + QStringLiteral("/page-storage");
 }
 
-VintrelleMigrationPage::VintrelleMigrationPage(const QString &storagePath, QObject *parent) : QObject(parent)
+std::unique_ptr<QWebEngineProfile> VintrelleMigrationPage::createProfile(const QString &storagePath)
 {
     // The engine refuses to run its sandbox as root; everyone else keeps it.
     if (::geteuid() == 0 && qEnvironmentVariableIsEmpty("QTWEBENGINE_DISABLE_SANDBOX"))
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
 
-    m_profile = std::make_unique<QWebEngineProfile>(QStringLiteral("Vintrelle"));
-    m_profile->setPersistentStoragePath(storagePath);
-    m_profile->setCachePath(storagePath + QStringLiteral("/Cache"));
-    m_profile->setHttpCacheType(QWebEngineProfile::NoCache); // the page is always fetched afresh
+    auto profile = std::make_unique<QWebEngineProfile>(QStringLiteral("Vintrelle"));
+    profile->setPersistentStoragePath(storagePath);
+    profile->setCachePath(storagePath + QStringLiteral("/Cache"));
+    profile->setHttpCacheType(QWebEngineProfile::NoCache); // the page is always fetched afresh
+    return profile;
+}
 
+VintrelleMigrationPage::VintrelleMigrationPage(QWebEngineProfile *profile, QObject *parent) : QObject(parent)
+{
     auto *receiver = new VintrelleScriptMessageReceiver(this);
     m_receiver.reset(receiver);
     m_channel = std::make_unique<QWebChannel>();
     m_channel->registerObject(receiverName, receiver);
     const int methodIndex = receiver->metaObject()->indexOfMethod("postMessage(QString,bool,QString)");
 
-    m_page = std::make_unique<QWebEnginePage>(m_profile.get());
+    m_page = std::make_unique<QWebEnginePage>(profile);
     m_page->setWebChannel(m_channel.get(), QWebEngineScript::ApplicationWorld);
     QWebEngineScriptCollection &scripts = m_page->scripts();
     scripts.insert(userScript(QStringLiteral("vintrelle-handler"), handlerScript(), QWebEngineScript::DocumentCreation,
@@ -142,7 +144,6 @@ VintrelleMigrationPage::~VintrelleMigrationPage()
     failPending(QStringLiteral("The page was closed."));
     m_page.reset(); // answers scripts still running with nothing
     m_channel.reset();
-    m_profile.reset();
 }
 
 void VintrelleMigrationPage::addDocumentEndScript(const QString &source)

@@ -29,7 +29,13 @@ public:
     // Where the page's storage (the previous library included) lives: beside the library.
     static QString defaultStoragePath();
 
-    explicit VintrelleMigrationPage(const QString &storagePath = defaultStoragePath(), QObject *parent = nullptr);
+    // The browser profile whose storage holds the previous library. Make one per process and
+    // keep it while pages use it: a second profile on the same folder waits for the first one's
+    // storage lock, and its pages never load.
+    static std::unique_ptr<QWebEngineProfile> createProfile(const QString &storagePath = defaultStoragePath());
+
+    // `profile` must outlive the page.
+    explicit VintrelleMigrationPage(QWebEngineProfile *profile, QObject *parent = nullptr);
     ~VintrelleMigrationPage() override;
 
     // Runs `source` at the end of every later document, in main frames only.
@@ -59,9 +65,7 @@ private:
 
     friend class VintrelleScriptMessageReceiver;
 
-    // Destroyed in reverse order: the page before its channel and its profile, which flushes the
-    // page's storage to disk.
-    std::unique_ptr<QWebEngineProfile> m_profile;
+    // Destroyed in reverse order: the page before its channel.
     std::unique_ptr<QObject> m_receiver;
     std::unique_ptr<QWebChannel> m_channel;
     std::unique_ptr<QWebEnginePage> m_page;

@@ -10,6 +10,7 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSet>
+#include <QWebEngineProfile>
 
 namespace {
 
@@ -59,6 +60,7 @@ VintrelleStoreStartup::VintrelleStoreStartup(VintrelleCommandRouter *router, QOb
 
 VintrelleStoreStartup::~VintrelleStoreStartup()
 {
+    delete m_page; // before its profile
     tearDown();
     if (m_router)
         m_router->setStore(nullptr);
@@ -105,7 +107,9 @@ void VintrelleStoreStartup::migrate()
     }
     m_server = std::move(server);
 
-    m_page = new VintrelleMigrationPage(VintrelleMigrationPage::defaultStoragePath(), this);
+    if (!m_profile)
+        m_profile = VintrelleMigrationPage::createProfile();
+    m_page = new VintrelleMigrationPage(m_profile.get(), this);
     connect(m_page, &VintrelleMigrationPage::scriptMessage, this, &VintrelleStoreStartup::handleScriptMessage);
     m_page->addDocumentEndScript(migrationScript);
     if (m_router)

@@ -17,6 +17,7 @@ class VintrelleCommandRouter;
 class VintrelleMigrationPage;
 class VintrelleNativeStore;
 class VintrelleServer;
+class QWebEngineProfile;
 
 // Brings the library store to a library state: the saved file when there is one, else the
 // previous generation's library read out of the launcher page's storage in a hidden page, else
@@ -71,6 +72,7 @@ private:
     VintrelleLibraryLock m_lock;
     std::unique_ptr<VintrelleNativeStore> m_store;
     std::unique_ptr<VintrelleServer> m_server;
+    std::unique_ptr<QWebEngineProfile> m_profile; // made by the first migration, then kept
     QPointer<VintrelleMigrationPage> m_page;
     QTimer m_watchdog;
     QUrl m_migrationUrl;
