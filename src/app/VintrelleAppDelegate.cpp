@@ -18,12 +18,6 @@
 #include <QSettings>
 #include <QWidget>
 
-namespace {
-
-const QString libraryCouldNotOpen = QStringLiteral("Library could not open");
-
-} // namespace
-
 VintrelleAppDelegate::VintrelleAppDelegate(bool welcome, QObject *parent)
     : QObject(parent), m_platform(VintrelleCreatePlatform()), m_router(&m_connection), m_startup(&m_router),
       m_welcomeRequested(welcome)
@@ -32,6 +26,9 @@ VintrelleAppDelegate::VintrelleAppDelegate(bool welcome, QObject *parent)
     m_router.loadConfirmed = [this] { closeWindowsAfterLoad(); };
     connect(&m_startup, &VintrelleStoreStartup::ready, this, &VintrelleAppDelegate::nativeStoreReady);
     connect(&m_startup, &VintrelleStoreStartup::failed, this, &VintrelleAppDelegate::nativeStartupFailed);
+    connect(&m_startup, &VintrelleStoreStartup::launcherFailed, this, [this](const QString &informativeText) {
+        nativeStartupFailed(informativeText, QStringLiteral("Vintrelle could not open"));
+    });
     m_connectionTimer.setInterval(connectionCheckInterval);
     connect(&m_connectionTimer, &QTimer::timeout, this, [this] {
         // A check never overlaps a load: the bridge serves one request at a time.
@@ -217,14 +214,14 @@ void VintrelleAppDelegate::nativeStoreReady()
     });
 }
 
-void VintrelleAppDelegate::nativeStartupFailed(const QString &informativeText)
+void VintrelleAppDelegate::nativeStartupFailed(const QString &informativeText, const QString &message)
 {
     m_menuOpening.takePending();
     // Second launches waiting for the library hear why at once, not after the alert.
     const QList<std::pair<QJsonObject, VintrelleReply>> waiting = std::exchange(m_commandsAwaitingLibrary, {});
     for (const auto &[command, reply] : waiting)
-        reply(std::nullopt, QStringLiteral("%1: %2").arg(libraryCouldNotOpen, informativeText));
-    VintrelleRunModalAlert(libraryCouldNotOpen, informativeText);
+        reply(std::nullopt, QStringLiteral("%1: %2").arg(message, informativeText));
+    VintrelleRunModalAlert(message, informativeText);
 }
 
 void VintrelleAppDelegate::executeNativeCommand(const QJsonObject &command, VintrelleReply reply)

@@ -106,7 +106,7 @@ signals:
 
 private:
     void nativeStoreReady();
-    void nativeStartupFailed(const QString &informativeText);
+    void nativeStartupFailed(const QString &informativeText, const QString &message = QStringLiteral("Library could not open"));
     void executeInstanceCommand(const QJsonObject &command, VintrelleReply reply);
     void closeWindowsAfterLoad();
     void showAbout();

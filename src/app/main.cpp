@@ -106,6 +106,8 @@ void quitOnSignals(QObject *context)
 
 int runApplication(int argc, char *argv[], VintrelleCommandLine::Mode mode)
 {
+    // The browser engine of a first start's migration page needs this before the application exists.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     nameApplication();
     // The program lives in the status item; closing a window never ends it.
