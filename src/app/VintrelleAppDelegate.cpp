@@ -25,7 +25,9 @@ VintrelleAppDelegate::VintrelleAppDelegate(bool welcome, QObject *parent)
     m_router.chooseUserLibrary = &VintrelleChooseUserLibrary;
     m_router.loadConfirmed = [this] { closeWindowsAfterLoad(); };
     connect(&m_startup, &VintrelleStoreStartup::ready, this, &VintrelleAppDelegate::nativeStoreReady);
-    connect(&m_startup, &VintrelleStoreStartup::failed, this, &VintrelleAppDelegate::nativeStartupFailed);
+    connect(&m_startup, &VintrelleStoreStartup::failed, this, [this](const QString &informativeText) {
+        nativeStartupFailed(informativeText);
+    });
     connect(&m_startup, &VintrelleStoreStartup::launcherFailed, this, [this](const QString &informativeText) {
         nativeStartupFailed(informativeText, QStringLiteral("Vintrelle could not open"));
     });

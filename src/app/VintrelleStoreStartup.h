@@ -2,6 +2,7 @@
 
 #include "VintrelleLibraryDocument.h"
 #include "VintrelleLibraryLock.h"
+#include "VintrelleMigrationPage.h"
 
 #include <QJsonObject>
 #include <QObject>
