@@ -188,6 +188,10 @@ class VintrelleRunningApp
 public:
     explicit VintrelleRunningApp(const QProcessEnvironment &environment, const QStringList &arguments = {})
     {
+        // A first start migrates through the browser engine (its own tests cover that); here the
+        // instance starts from the starter library, saved by an in-process run.
+        if (!QFile::exists(environment.value("XDG_DATA_HOME") + "/Vintrelle/native-library.json"))
+            runVintrelle({"--command", R"({"op":"history"})"}, environment);
         m_process.setProcessEnvironment(environment);
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral(VINTRELLE_BINARY), arguments);

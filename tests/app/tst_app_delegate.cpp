@@ -39,7 +39,7 @@ class TestAppDelegate : public QObject
         auto delegate = std::make_unique<VintrelleAppDelegate>(welcome);
         QSignalSpy ready(delegate.get(), &VintrelleAppDelegate::libraryReady);
         delegate->launch();
-        if (!ready.wait(10000))
+        if (ready.isEmpty() && !ready.wait(10000)) // a saved library is ready at once
             return nullptr;
         return delegate;
     }
@@ -137,7 +137,7 @@ private slots:
             delegate.showWelcomeWindow = [&shown] { ++shown; };
         QSignalSpy ready(&delegate, &VintrelleAppDelegate::libraryReady);
         delegate.launch();
-        QVERIFY(ready.wait(10000));
+        QVERIFY(!ready.isEmpty() || ready.wait(10000));
         QTest::qWait(20);
         QCOMPARE(delegate.quickMenuOpenings(), menus);
         QCOMPARE(shown, welcomes);
@@ -198,7 +198,7 @@ private slots:
 
         writeLibrary();
         delegate.openVintrelle();
-        QVERIFY(ready.wait(10000));
+        QVERIFY(!ready.isEmpty() || ready.wait(10000));
         QTRY_COMPARE(delegate.quickMenuOpenings(), 1);
     }
 
