@@ -1,5 +1,5 @@
 #include "VintrelleTestSupport.h"
-#include "VintrelleBridgeConfigCases.h"
+#include "VintrelleBridgeConfiguration.h"
 #include "VintrelleInstaller.h"
 #include "VintrelleLocations.h"
 
@@ -76,6 +76,35 @@ QByteArray libraryCfg(const QString &projectPath, const QString &projectName = "
         .toUtf8();
 }
 
+// A case of the shared config.json table at `path`: a file, a folder or nothing. The bridge
+// script's tests read the same table, so the program and the script cannot come to disagree.
+bool createConfigCase(const QJsonObject &row, const QString &path)
+{
+    QFile::remove(path);
+    QDir(path).removeRecursively();
+    QDir().mkpath(QFileInfo(path).path());
+    if (row["file"] == "missing") return true;
+    if (row["file"] == "folder") return QDir().mkpath(path);
+    QByteArray bytes = row.contains("hex") ? QByteArray::fromHex(row["hex"].toString().toLatin1()) : row["text"].toString().toUtf8();
+    if (row.contains("nest")) {
+        const int arrays = row["nest"].toInt() - 1;
+        bytes = R"({"token": "t", "x": )" + QByteArray(arrays, '[') + QByteArray(arrays, ']') + "}";
+    }
+    if (row.contains("padTo")) bytes.append(QByteArray(row["padTo"].toInt() - bytes.size(), ' '));
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+void addConfigCaseRows(bool refusedOnly)
+{
+    QTest::addColumn<QJsonObject>("configCase");
+    const QJsonArray cases = QJsonDocument::fromJson(readFile(VINTRELLE_TEST_DATA "/bridge-config-cases.json"))["cases"].toArray();
+    QVERIFY(cases.size() > 40);
+    for (const QJsonValue value : cases)
+        if (!refusedOnly || !value["expect"].isArray())
+            QTest::newRow(qPrintable(value["case"].toString())) << value.toObject();
+}
+
 enum class Failure { RemoteScriptsIsAFile, SourceScriptMissing, ScriptNameTakenByFolder, UncopyableFileInBridge, BackupsFolderIsAFile, DanglingLink };
 
 } // namespace
@@ -92,6 +121,8 @@ class tst_installer : public QObject
     QString installed() const { return m_library + "/Remote Scripts/VintrelleBridge"; }
     QString detected() const { return VintrelleInstaller::detectedUserLibrary().value_or(none); }
     QString wine() const { return m_home->home() + "/.wine"; }
+    QString userLibraryConfig() const { return m_home->path("User Library/Remote Scripts/VintrelleBridge/config.json"); }
+    QString environmentConfig() const { return m_home->path("env/config.json"); }
 
     // A bridge as an earlier installation left it, with a file and a folder of the user's own.
     void installOldBridge(const QByteArray &settings)
@@ -131,6 +162,67 @@ private slots:
     }
 
     void cleanup() { failFinalMove = false; }
+
+    void configurationCandidatesInOrder()
+    {
+        const QString standard = installed() + "/config.json";
+        QCOMPARE(VintrelleBridgeConfigurationCandidates(), QStringList{standard});
+        // An empty default or variable adds no candidate.
+        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", "");
+        qputenv("VINTRELLE_BRIDGE_CONFIG", "");
+        QCOMPARE(VintrelleBridgeConfigurationCandidates(), QStringList{standard});
+        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("User Library/"));
+        qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(environmentConfig()));
+        QCOMPARE(VintrelleBridgeConfigurationCandidates(), QStringList({userLibraryConfig(), environmentConfig(), standard}));
+    }
+
+    void firstValidConfigurationWins_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("files"); // user default's, environment's, standard; null: none
+        QTest::addColumn<int>("winner");              // -1: no configuration
+        const QByteArray no, broken = R"({"port": 0, "token": "broken"})";
+        const auto valid = [](int i) { return QByteArray(R"({"port": 100)") + char('1' + i) + R"(, "token": "t"})"; };
+        QTest::newRow("all valid") << QList{valid(0), valid(1), valid(2)} << 0;
+        QTest::newRow("user default invalid") << QList{broken, valid(1), valid(2)} << 1;
+        QTest::newRow("user default missing") << QList{no, valid(1), valid(2)} << 1;
+        QTest::newRow("only standard valid") << QList{broken, broken, valid(2)} << 2;
+        QTest::newRow("none valid") << QList{broken, broken, broken} << -1;
+        QTest::newRow("no files") << QList{no, no, no} << -1;
+    }
+
+    void firstValidConfigurationWins()
+    {
+        QFETCH(QList<QByteArray>, files);
+        QFETCH(int, winner);
+        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("User Library"));
+        qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(environmentConfig()));
+        const QStringList paths{userLibraryConfig(), environmentConfig(), installed() + "/config.json"};
+        for (int i = 0; i < 3; ++i)
+            if (!files[i].isNull()) writeFile(paths[i], files[i]);
+        const auto found = VintrelleFindBridgeConfiguration();
+        QCOMPARE(found.has_value(), winner >= 0);
+        if (found) QCOMPARE(found->path + ' ' + found->bridgeURL, paths[winner] + QString(" http://127.0.0.1:%1").arg(1001 + winner));
+    }
+
+    void sharedConfigurationCases_data() { addConfigCaseRows(false); }
+
+    void sharedConfigurationCases()
+    {
+        QFETCH(QJsonObject, configCase);
+        const QString path = m_home->path("case/config.json"), next = m_home->path("next.json");
+        QVERIFY(createConfigCase(configCase, path));
+        writeFile(next, R"({"port": 50000, "token": "next"})");
+        const QJsonArray expect = configCase["expect"].toArray();
+        const auto found = VintrelleReadBridgeConfiguration(path);
+        QCOMPARE(found.has_value(), !expect.isEmpty());
+        if (found) {
+            QCOMPARE(found->port, quint16(expect[0].toInt()));
+            QCOMPARE(found->token, expect[1].toString());
+            QCOMPARE(found->bridgeURL, QString("http://127.0.0.1:%1").arg(expect[0].toInt()));
+        } else {
+            QCOMPARE(VintrelleFindBridgeConfiguration({path, next}).value_or(VintrelleBridgeConfiguration()).path, next);
+        }
+    }
 
     void firstInstallation()
     {
@@ -200,14 +292,14 @@ private slots:
     }
 
     // Settings the bridge client would refuse are never kept: that bridge could not be reached.
-    void refusedSettingsChangeNothing_data() { VintrelleAddBridgeConfigCaseRows(true); }
+    void refusedSettingsChangeNothing_data() { addConfigCaseRows(true); }
 
     void refusedSettingsChangeNothing()
     {
-        QFETCH(VintrelleBridgeConfigCase, configCase);
+        QFETCH(QJsonObject, configCase);
         installOldBridge("{}");
-        QVERIFY(configCase.create(installed() + "/config.json"));
-        if (configCase.row["file"] == "missing") { // settings of their own, as on a first installation
+        QVERIFY(createConfigCase(configCase, installed() + "/config.json"));
+        if (configCase["file"] == "missing") { // settings of their own, as on a first installation
             QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups));
             QCOMPARE(readObject(installed() + "/config.json")["token"].toString().size(), 64);
             return;

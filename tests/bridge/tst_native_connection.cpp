@@ -156,6 +156,7 @@ private slots:
         QTest::newRow("error not an object") << S::json(500, R"({"ok":false,"error":"text"})") << get << QJsonObject() << incomplete;
         QTest::newRow("not JSON") << S::json(200, "<html>ok</html>") << get << QJsonObject() << incomplete;
         QTest::newRow("JSON array") << S::json(200, R"([{"ok":true}])") << get << QJsonObject() << incomplete;
+        QTest::newRow("redirect not followed") << S::json(307, "{}", "Location: /v1/health\r\n") << get << QJsonObject() << incomplete;
         // Qt sends a request again when the connection closes before any answer: never a load.
         QTest::newRow("load closed unanswered") << S::close() << load << QJsonObject() << unavailable;
     }
@@ -184,22 +185,6 @@ private slots:
         QCOMPARE(request.header("Cookie"), std::nullopt);
         QCOMPARE(request.body, body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray());
         QCOMPARE(request.header("Content-Type"), body ? std::optional<QByteArray>("application/json") : std::nullopt);
-    }
-
-    void emptyTokenSendsBareBearer()
-    {
-        S server;
-        sendAndWait(*connectionTo(server, ""), "/v1/health");
-        QCOMPARE(server.requests.value(0).header("Authorization").value_or("<none>").trimmed(), "Bearer");
-    }
-
-    void redirectsAreNotFollowed()
-    {
-        S elsewhere, server;
-        server.script << S::json(307, "{}", "Location: " + elsewhere.url().toUtf8() + "/v1/health\r\n");
-        QCOMPARE(sendAndWait(*connectionTo(server), "/v1/health")->error, incomplete);
-        QTest::qWait(100);
-        QCOMPARE(elsewhere.connections, 0);
     }
 
     // A silent bridge ends at the request's own time-out; a trickling one, whose every byte
@@ -318,6 +303,7 @@ private slots:
         QTest::qWait(50);
         QCOMPARE(server.requests.size(), requests);
         QCOMPARE(server.requests.value(0).target, "/v1/health");
+        QCOMPARE(server.requests.value(0).header("Authorization").value_or("<none>").trimmed(), ("Bearer " + token.toUtf8()).trimmed());
         if (requests == 2) {
             const auto &second = server.requests.value(1);
             QCOMPARE(second.method + ' ' + second.target, "GET /v1/browser/search?query=");

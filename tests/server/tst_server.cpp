@@ -1,4 +1,5 @@
 #include "VintrelleTestSupport.h"
+#include "VintrelleHttpRequest.h"
 #include "VintrelleServer.h"
 
 #include <QElapsedTimer>
@@ -108,6 +109,68 @@ private slots:
         QCOMPARE(m_server->configPaths(), QStringList({environmentFile(), standardFile()}));
         QVERIFY(m_server->startOnPort(0));
         m_port = m_server->port();
+    }
+
+    // The parser alone, for the fine points of what counts as our own origin.
+    void parse_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("method"); // what was understood, also of a refused request
+        QTest::addColumn<QByteArray>("path");
+        const auto row = [](const QByteArray &tag, const QByteArray &bytes, int status, const QByteArray &method = "GET", const QByteArray &path = "/") {
+            QTest::newRow(tag.constData()) << bytes << status << method << path;
+        };
+        const auto request = [](const QByteArray &line, const QByteArray &headers = "Host: 127.0.0.1:48123\r\n") { return line + "\r\n" + headers + "\r\n"; };
+        const QByteArray host = "Host: 127.0.0.1:48123\r\n";
+        row("HEAD", request("HEAD /app.js HTTP/1.1"), 200, "HEAD", "/app.js");
+        row("query cut", request("GET /index.html?a=1?b HTTP/1.1"), 200, "GET", "/index.html");
+        row("header case and blanks", request("GET / HTTP/1.1", "hOsT: \t127.0.0.1:48123  \r\n"), 200);
+        row("lines without colon ignored", request("GET / HTTP/1.1", "junk\r\n" + host), 200);
+        for (const char *site : {"same-origin", "same-site", "none", "Cross-Site"})
+            row(site, request("GET / HTTP/1.1", host + "Sec-Fetch-Site: " + site + "\r\n"), 200);
+        // A body never supplies a header: here it would otherwise satisfy the host check.
+        row("host only in body", request("GET / HTTP/1.1", "X: y\r\n") + host + "\r\n", 403);
+        row("repeated header in body", request("GET / HTTP/1.1") + host, 200);
+        row("two parts", request("GET /"), 400, {}, {});
+        row("four parts", request("GET / HTTP/1.1 x"), 400, {}, {});
+        row("double space", request("GET  / HTTP/1.1"), 400, {}, {});
+        row("no blank line", "GET / HTTP/1.1\r\n" + host, 400);
+        row("bare line feeds", "GET / HTTP/1.1\nHost: 127.0.0.1:48123\n\n", 400, {}, {});
+        row("empty", "", 400, {}, {});
+        row("only blank line", "\r\n\r\n", 400, {}, {});
+        row("not UTF-8", request("GET /\xff HTTP/1.1"), 400, {}, {});
+        row("host in two cases", request("GET / HTTP/1.1", host + "HOST: 127.0.0.1:48123\r\n"), 400);
+        row("repeated other header", request("GET / HTTP/1.1", host + "Accept: a\r\nAccept: b\r\n"), 400);
+        // The repeat ends header parsing, so the host check sees the first value only.
+        row("foreign host then repeat", request("GET / HTTP/1.1", "Host: localhost:48123\r\n" + host), 403);
+        for (const char *headers : {"Accept: */*\r\n", "Host: \r\n", "Host: evil.example:48123\r\n", "Host: 127.0.0.1\r\n", "Host: 127.0.0.1:48124\r\n",
+                                    "Host: 127.0.0.1:48123/x\r\n", "Host: 127.0.0.1:48123\r\nOrigin: http://127.0.0.1:48124\r\n",
+                                    "Host: 127.0.0.1:48123\r\nOrigin: https://127.0.0.1:48123\r\n", "Host: 127.0.0.1:48123\r\nOrigin: null\r\n",
+                                    "Host: 127.0.0.1:48123\r\nOrigin:\r\n"})
+            row(QByteArray(headers).replace("\r\n", " ").trimmed(), request("GET /launcher-config HTTP/1.1", headers), 403, "GET", "/launcher-config");
+        // 403 is decided before the method; the method before a repeated header.
+        row("foreign POST", request("POST / HTTP/1.1", "Host: localhost:48123\r\n"), 403, "POST");
+        row("POST with repeated header", request("POST / HTTP/1.1", host + "A: 1\r\nA: 2\r\n"), 405, "POST");
+        for (const char *method : {"PUT", "OPTIONS", "get", "GETX", ""})
+            row(*method ? method : "empty method", request(QByteArray(method) + " / HTTP/1.1"), 405, method);
+        const QByteArray start = "GET / HTTP/1.1\r\n" + host + "X-Pad: ";
+        const auto padded = [&](qsizetype size) { return start + QByteArray(size - start.size() - 4, 'a') + "\r\n\r\n"; };
+        row("one below the limit", padded(VintrelleHttpRequest::limit - 1), 200);
+        row("at the limit", padded(VintrelleHttpRequest::limit), 431);
+        row("at the limit, not UTF-8", QByteArray(VintrelleHttpRequest::limit, '\xff'), 431, {}, {});
+    }
+
+    void parse()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        QFETCH(QByteArray, method);
+        QFETCH(QByteArray, path);
+        const VintrelleHttpRequest parsed = VintrelleParseHttpRequest(bytes, 48123);
+        QCOMPARE(parsed.status, status);
+        QCOMPARE(parsed.method, method);
+        QCOMPARE(parsed.path, path);
     }
 
     void routes_data()

@@ -1,5 +1,5 @@
-"""A stand-in for the parts of Live the bridge script touches, and a raw HTTP
-client that ticks the script while it waits for an answer."""
+"""A stand-in for the parts of Live the bridge script touches, and raw loopback clients that
+tick the script while they wait for an answer."""
 
 import json
 import os
@@ -17,8 +17,7 @@ TOKEN = 'f00d' * 16
 
 
 class Clock(object):
-    def __init__(self):
-        self.now = 1000.0
+    now = 1000.0
 
     def __call__(self):
         return self.now
@@ -31,9 +30,7 @@ class Item(object):
     """A browser item; listing its children costs `cost` seconds of `clock`."""
 
     def __init__(self, name, uri=None, loadable=None, children=(), device=False, clock=None, cost=0.0):
-        self.name, self.uri = name, uri if uri is not None else 'query:Test#' + name
-        self._children = list(children)
-        self.is_device = device
+        self.name, self.uri, self._children, self.is_device = name, uri or 'query:Test#' + name, list(children), device
         self.is_folder = bool(children) and not device
         self.is_loadable = (not self.is_folder) if loadable is None else loadable
         self.clock, self.cost = clock, cost
@@ -56,8 +53,7 @@ def folder(name, *children, **kw):
 class Browser(object):
     def __init__(self, **roots):
         self.__dict__.update(roots)
-        self.loaded = []
-        self.refuse = False
+        self.loaded, self.refuse = [], False
 
     def load_item(self, item):
         if self.refuse:
@@ -90,13 +86,11 @@ def write_config(path, doc):
 
 class Response(object):
     def __init__(self, raw):
-        self.raw = raw
-        head, _, body = raw.partition(b'\r\n\r\n')
+        head, _, self.body = raw.partition(b'\r\n\r\n')
         lines = head.decode('latin-1').split('\r\n')
-        self.status = int(lines[0].split(' ')[1])
+        self.raw, self.status = raw, int(lines[0].split(' ')[1])
         self.headers = dict((k.lower(), v.strip()) for k, _, v in (l.partition(':') for l in lines[1:]))
-        self.body = body
-        self.doc = json.loads(body.decode('utf-8'))
+        self.doc = json.loads(self.body.decode('utf-8'))
         self.data, self.error = self.doc.get('data'), self.doc.get('error')
 
 
@@ -105,8 +99,7 @@ class Client(object):
 
     def __init__(self, port):
         self.sock = socket.create_connection(('127.0.0.1', port), timeout=2)
-        self.buf = b''
-        self.eof = self.reset = False
+        self.buf, self.eof, self.reset = b'', False, False
 
     def send(self, data):
         self.sock.settimeout(2)
@@ -122,20 +115,16 @@ class Client(object):
             except ConnectionResetError:
                 self.reset = self.eof = True
                 return
-            self.eof = not chunk
-            self.buf += chunk
+            self.eof, self.buf = not chunk, self.buf + chunk
 
 
 def request(method, path, token=TOKEN, body=None, headers=()):
-    lines = ['%s %s HTTP/1.1' % (method, path), 'Host: 127.0.0.1']
-    if token is not None:
-        lines.append('Authorization: Bearer ' + token)
-    lines.extend(headers)
-    payload = b''
-    if body is not None:
-        payload = body if isinstance(body, bytes) else json.dumps(body).encode('utf-8')
+    lines = ['%s %s HTTP/1.1' % (method, path), 'Host: 127.0.0.1'] + (['Authorization: Bearer ' + token] if token is not None else [])
+    lines += headers
+    payload = body if isinstance(body, bytes) or body is None else json.dumps(body).encode('utf-8')
+    if payload is not None:
         lines.append('Content-Length: %d' % len(payload))
-    return ('\r\n'.join(lines) + '\r\n\r\n').encode('utf-8') + payload
+    return ('\r\n'.join(lines) + '\r\n\r\n').encode('utf-8') + (payload or b'')
 
 
 class BridgeCase(unittest.TestCase):
@@ -148,13 +137,12 @@ class BridgeCase(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix='vintrelle-bridge-')
         self.addCleanup(shutil.rmtree, self.dir)
-        self.config_path = os.path.join(self.dir, 'config.json')
-        write_config(self.config_path, {'token': TOKEN})
+        config_path = os.path.join(self.dir, 'config.json')
+        write_config(config_path, {'token': TOKEN})
         self.clock = Clock()
-        self.browser = self.make_browser()
+        self.browser, self.c_instance = self.make_browser(), CInstance()
         install_live(lambda: self.browser)
-        self.c_instance = CInstance()
-        self.surface = bridge.VintrelleBridge(self.c_instance, config_path=self.config_path, port=0, clock=self.clock)
+        self.surface = bridge.VintrelleBridge(self.c_instance, config_path=config_path, port=0, clock=self.clock)
         self.addCleanup(self.surface.disconnect)
         self.service = self.surface.service
 

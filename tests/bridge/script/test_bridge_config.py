@@ -3,7 +3,6 @@
 import ast
 import json
 import os
-import shutil
 import socket
 import tempfile
 import unittest
@@ -12,9 +11,8 @@ import VintrelleBridge
 from VintrelleBridge import bridge
 from livefake import TOKEN, Browser, CInstance, Item, folder, install_live, write_config
 
-HERE = os.path.dirname(os.path.abspath(__file__))
 SCRIPT_DIR = os.path.dirname(os.path.abspath(VintrelleBridge.__file__))
-CASES = os.path.join(HERE, '..', '..', 'data', 'bridge-config-cases.json')
+CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'data', 'bridge-config-cases.json')
 
 
 def create_case(case, path):
@@ -26,16 +24,21 @@ def create_case(case, path):
     data = bytes.fromhex(case['hex']) if 'hex' in case else case.get('text', '').encode('utf-8', 'surrogatepass')
     if 'nest' in case:
         data = b'{"token": "t", "x": ' + b'[' * (case['nest'] - 1) + b']' * (case['nest'] - 1) + b'}'
-    data += b' ' * (case.get('padTo', 0) - len(data))
     with open(path, 'wb') as f:
-        f.write(data)
+        f.write(data + b' ' * (case.get('padTo', 0) - len(data)))
+
+
+def free_port():
+    with socket.socket() as probe:
+        probe.bind(('127.0.0.1', 0))
+        return probe.getsockname()[1]
 
 
 class ConfigTests(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix='vintrelle-config-')
-        self.addCleanup(shutil.rmtree, self.dir)
-        self.path = os.path.join(self.dir, 'config.json')
+        folder_ = tempfile.TemporaryDirectory(prefix='vintrelle-config-')
+        self.addCleanup(folder_.cleanup)
+        self.dir, self.path = folder_.name, os.path.join(folder_.name, 'config.json')
         install_live(lambda: Browser(instruments=folder('Instruments', Item('Operator'))))
 
     def surface(self, **kw):
@@ -53,8 +56,7 @@ class ConfigTests(unittest.TestCase):
                 path = os.path.join(self.dir, 'case%d.json' % number)
                 create_case(case, path)
                 config, refusal = bridge.read_config(path)
-                self.assertEqual(list(config) if config else None, case['expect'])
-                self.assertEqual(refusal is None, config is not None)
+                self.assertEqual((list(config) if config else None, refusal is None), (case['expect'], config is not None))
 
     def test_refused_file_means_no_service_and_says_why(self):
         write_config(self.path, {'port': 45873.5, 'token': TOKEN})
@@ -65,10 +67,7 @@ class ConfigTests(unittest.TestCase):
         self.assertIn('"port" in %s is not a whole number from 1 to 65535' % self.path, messages[0])
 
     def test_listens_on_the_configured_port_on_loopback_only(self):
-        probe = socket.socket()
-        probe.bind(('127.0.0.1', 0))
-        port = probe.getsockname()[1]
-        probe.close()
+        port = free_port()
         write_config(self.path, {'port': port, 'token': TOKEN})
         self.assertEqual(self.surface()[0].service._listener.getsockname(), ('127.0.0.1', port))
 
@@ -94,13 +93,12 @@ class ConfigTests(unittest.TestCase):
         self.addCleanup(surface.disconnect)
         # Beside the script, where the installer writes it.
         self.assertEqual(surface.service.config_path, os.path.join(SCRIPT_DIR, 'config.json'))
-        calls = [('connect_script_instances', ([surface],)), ('refresh_state', ()), ('port_settings_changed', ()),
-                 ('build_midi_map', (None,)), ('receive_midi', ((144, 60, 100),)), ('can_lock_to_devices', ()),
-                 ('lock_to_device', (None,)), ('unlock_from_device', (None,)), ('restore_bank', (0,)),
-                 ('suggest_input_port', ()), ('suggest_output_port', ()), ('suggest_map_mode', (7, 0)),
-                 ('suggest_needs_takeover', (7, 0)), ('supports_pad_translation', ()), ('update_display', ()),
-                 ('song', ()), ('disconnect', ()), ('update_display', ())]
-        for name, args in calls:
+        calls = [('connect_script_instances', [surface]), ('refresh_state',), ('port_settings_changed',), ('build_midi_map', None),
+                 ('receive_midi', (144, 60, 100)), ('can_lock_to_devices',), ('lock_to_device', None), ('unlock_from_device', None),
+                 ('restore_bank', 0), ('suggest_input_port',), ('suggest_output_port',), ('suggest_map_mode', 7, 0),
+                 ('suggest_needs_takeover', 7, 0), ('supports_pad_translation',), ('update_display',), ('song',),
+                 ('disconnect',), ('update_display',)]
+        for name, *args in calls:
             with self.subTest(name):
                 getattr(surface, name)(*args)
         self.assertTrue(c_instance.messages and all(m.startswith('(VintrelleBridge) ') for m in c_instance.messages))

@@ -1,6 +1,15 @@
-"""The bridge's HTTP service over real loopback sockets, ticked by hand."""
+"""The bridge's HTTP service over real loopback sockets: ticked by hand, and in the simulator."""
 
+import http.client
+import json
+import os
+import select
 import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
 import unittest
 
 from VintrelleBridge import bridge
@@ -136,6 +145,45 @@ class HttpTests(BridgeCase):
         client.sock.close()
         self.tick(3)
         self.assertEqual(self.service.sockets(), [self.service._listener])
+
+
+class SimulatorTests(unittest.TestCase):
+    """The real script in the simulator process, with a real clock and real clients."""
+
+    def test_idle_and_trickling_clients_do_not_shut_out_an_authorised_search(self):
+        folder = tempfile.TemporaryDirectory(prefix='vintrelle-sim-')
+        self.addCleanup(folder.cleanup)
+        proc = subprocess.Popen([sys.executable, os.environ['VINTRELLE_BRIDGE_SIMULATOR'], '--config',
+                                 os.path.join(folder.name, 'config.json'), '--port', '0'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdout.close()))
+        self.assertTrue(select.select([proc.stdout], [], [], 20)[0], 'the simulator printed nothing in 20 s')
+        ready = json.loads(proc.stdout.readline())
+        # More clients than the bridge has places for: half idle, half sending a head byte by byte.
+        clients = [socket.create_connection(('127.0.0.1', ready['port'])) for _ in range(max(40, bridge.MAX_CONNECTIONS + 8))]
+        for client in clients:
+            self.addCleanup(client.close)
+        answer = []
+
+        def search():
+            conn = http.client.HTTPConnection('127.0.0.1', ready['port'], timeout=10)
+            conn.request('GET', '/v1/browser/search?query=operator', headers={'Authorization': 'Bearer ' + ready['token']})
+            response = conn.getresponse()
+            answer.append((response.status, json.loads(response.read().decode('utf-8'))))
+            conn.close()
+        searching = threading.Thread(target=search)
+        searching.start()
+        head, start = b'GET /v1/health HTTP/1.1\r\nX-Slow: ' + b'a' * 1000, time.monotonic()
+        while searching.is_alive() and time.monotonic() - start < 20:
+            for client in clients[::2]:
+                try:
+                    client.send(head[:1])
+                except OSError:
+                    pass  # dropped by the bridge
+            head = head[1:]
+            searching.join(0.05)
+        searching.join()
+        self.assertEqual(answer[0][0], 200, answer[0][1])
+        self.assertEqual(answer[0][1]['data']['items'][0]['name'], 'Operator')
 
 
 if __name__ == '__main__':
