@@ -297,3 +297,11 @@ inline std::shared_ptr<VintrelleModalAnswer> pressInNextModal(const QString &tit
     });
 }
 #endif
+
+// Declares the columns of a data-driven test at once: addColumns<QString, int>({"name", "count"}).
+template <typename... Types>
+void addColumns(std::initializer_list<const char *> names)
+{
+    auto name = names.begin();
+    (QTest::addColumn<Types>(*name++), ...);
+}

@@ -11,32 +11,27 @@
 #include <QMenu>
 
 // A library as a user might keep it: nested categories, one empty, plug-ins of the simulator's
-// demo catalogue (so they load through it), and a name with an ampersand.
+// demo catalogue (so they load through it), and names with an ampersand.
 inline QJsonArray demoCategories()
 {
-    auto plugin = [](const QString &id, const QString &label, const QString &uri) {
-        return entryObject(id, label, uri, QStringLiteral("Plug-Ins"));
+    // "id|Label|uri" for each plug-in.
+    const auto category = [](const char *id, const char *name, const QJsonValue &parent, QStringList plugins) {
+        QJsonArray entries;
+        for (const QString &plugin : plugins) {
+            const QStringList p = plugin.split(u'|');
+            entries.append(entryObject(p[0], p[1], p[2], QStringLiteral("Plug-Ins")));
+        }
+        return categoryObject(id, name, parent, entries);
     };
-    return {
-        categoryObject("synths", "Synths", QJsonValue::Null,
-                       {plugin("frostline", "Frostline Synth", "query:Plugins#VST3:Halvorsen%20Audio:Frostline%20Synth"),
-                        plugin("ostrava", "Ostrava Keys", "query:Plugins#VST3:Quillon:Ostrava%20Keys")}),
-        categoryObject("pads", "Pads & Textures", "synths",
-                       {plugin("strings", "Ostrava Strings", "query:Plugins#VST3:Quillon:Ostrava%20Strings")}),
-        categoryObject("space", "Reverb & Space", QJsonValue::Null,
-                       {plugin("tidepool", "Tidepool Reverb", "query:Plugins#VST3:Mireau%20Labs:Tidepool%20Reverb"),
-                        plugin("garden", "Reverb Garden", "query:Plugins#Audio%20Units:Pellucid%20Sound:Reverb%20Garden"),
-                        plugin("echo", "Echo", "query:AudioFx#Delay:Echo")}),
-        categoryObject("mixing", "Mixing", QJsonValue::Null,
-                       {plugin("kestrel", "Kestrel Compressor", "query:Plugins#VST3:Mireau%20Labs:Kestrel%20Compressor"),
-                        plugin("brightwall", "Brightwall EQ", "query:Plugins#VST3:Halvorsen%20Audio:Brightwall%20EQ"),
-                        plugin("glue", "Glue Compressor", "query:AudioFx#Dynamics:Glue%20Compressor"),
-                        plugin("utility", "Utility", "query:AudioFx#Utilities:Utility")}),
-        categoryObject("dirt", "Dirt", "mixing",
-                       {plugin("gritbox", "Gritbox", "query:Plugins#VST:Tamsworth%20DSP:Gritbox"),
-                        plugin("roar", "Roar", "query:AudioFx#Distortion:Roar")}),
-        categoryObject("later", "For Later", QJsonValue::Null),
-    };
+    return {category("synths", "Synths", {}, {"frostline|Frostline Synth|query:Plugins#VST3:Halvorsen%20Audio:Frostline%20Synth",
+                                              "ostrava|Ostrava Keys|query:Plugins#VST3:Quillon:Ostrava%20Keys"}),
+            category("pads", "Pads & Textures", "synths", {"strings|Ostrava Strings|query:Plugins#VST3:Quillon:Ostrava%20Strings"}),
+            category("space", "Reverb & Space", {}, {"tidepool|Tidepool Reverb|query:Plugins#VST3:Mireau%20Labs:Tidepool%20Reverb",
+                                                     "echo|Echo|query:AudioFx#Delay:Echo"}),
+            category("mixing", "Mixing", {}, {"glue|Glue Compressor|query:AudioFx#Dynamics:Glue%20Compressor",
+                                              "utility|Utility|query:AudioFx#Utilities:Utility"}),
+            category("dirt", "Dirt", "mixing", {"roar|Roar|query:AudioFx#Distortion:Roar"}),
+            category("later", "For Later", {}, {})};
 }
 
 // 2,000 categories holding 20,000 plug-ins, the first 65 nested in one chain so that the deepest
@@ -44,11 +39,8 @@ inline QJsonArray demoCategories()
 inline QJsonArray limitsCategories()
 {
     QJsonArray categories = generatedCategories(2000, 20000);
-    for (int c = 1; c <= 64; ++c) {
-        QJsonObject category = categories[c].toObject();
-        category["parentId"] = QStringLiteral("C%1").arg(c - 1);
-        categories[c] = category;
-    }
+    for (int c = 1; c <= 64; ++c)
+        categories[c] = with(categories[c].toObject(), "parentId", QStringLiteral("C%1").arg(c - 1));
     return categories;
 }
 
@@ -84,4 +76,12 @@ inline QStringList titlesOf(const VintrelleQuickMenuRows &rows)
     for (const VintrelleQuickMenuRow &row : rows)
         titles << (row.kind == VintrelleQuickMenuRow::Kind::Separator ? QStringLiteral("---") : row.title);
     return titles;
+}
+
+inline QAction *actionTitled(QMenu *menu, const QString &title)
+{
+    for (QAction *action : menu->actions())
+        if (action->text() == title)
+            return action;
+    return nullptr;
 }

@@ -7,48 +7,32 @@
 #include "VintrelleWindowHelpers.h"
 
 #include <QAccessible>
-#include <QApplication>
 #include <QGraphicsOpacityEffect>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTest>
-#include <QVBoxLayout>
 
 Q_DECLARE_METATYPE(QList<QPoint>)
 
-namespace {
-
-// Counts the paints a widget receives.
-class PaintCounter : public QObject
+// Counts the events of one type a widget receives.
+struct EventCounter : QObject
 {
-public:
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    int paints = 0;
-
-protected:
+    EventCounter(QObject *target, QEvent::Type type) : type(type) { target->installEventFilter(this); }
     bool eventFilter(QObject *, QEvent *event) override
     {
-        if (event->type() == QEvent::Paint)
-            ++paints;
+        count += event->type() == type;
         return false;
     }
+    QEvent::Type type;
+    int count = 0;
 };
 
-QAction *actionTitled(QMenu *menu, const QString &title)
-{
-    for (QAction *action : menu->actions())
-        if (action->text() == title)
-            return action;
-    return nullptr;
-}
+static QPoint centreOf(QMenu *menu, QAction *action) { return menu->actionGeometry(action).center(); }
 
-QPoint centreOf(QMenu *menu, QAction *action)
+static QJsonObject editCommand(const char *op, const char *id, const char *name)
 {
-    return menu->actionGeometry(action).center();
+    return {{"op", op}, {"id", id}, {"name", name}, {"returnToBrowse", true}};
 }
-
-} // namespace
 
 class TestQuickMenuWidgets : public QObject
 {
@@ -57,6 +41,20 @@ class TestQuickMenuWidgets : public QObject
     VintrelleQuickMenuPresenter *m_presenter = nullptr;
     QList<QJsonObject> m_commands;
     QStringList m_events;
+
+    // The open demo menu, or the sub-menu `category` opened from it with the keyboard.
+    QMenu *openDemo(const QString &category = {})
+    {
+        if (!m_presenter->showAtPoint(demoCategories(), {10, 10}))
+            return nullptr;
+        QMenu *menu = m_presenter->menu();
+        if (category.isEmpty())
+            return menu;
+        QAction *action = actionTitled(menu, category);
+        menu->setActiveAction(action);
+        QTest::keyClick(menu, Qt::Key_Right);
+        return QTest::qWaitFor([&] { return action->menu()->isVisible(); }) ? action->menu() : nullptr;
+    }
 
 private slots:
     void init()
@@ -68,34 +66,26 @@ private slots:
         m_presenter->onChoosePlugin = [this](const QString &id) { m_events << "plugin " + id; };
         m_presenter->onSettings = [this] { m_events << "settings"; };
         m_presenter->onEdit = [this] { m_events << "edit"; };
-        m_presenter->onAddCategory = [this] {
-            m_events << (m_presenter->menu() ? "add while open" : "add after close");
-        };
+        m_presenter->onAddCategory = [this] { m_events << (m_presenter->menu() ? "add while open" : "add after close"); };
         m_presenter->onClosed = [this] { m_events << "closed"; };
     }
 
-    void cleanup()
-    {
-        delete m_presenter;
-        m_presenter = nullptr;
-    }
+    void cleanup() { delete m_presenter; }
 
     // Opening every sub-menu of the presented menu reads back exactly the eagerly built model,
-    // and no sub-menu holds a row before it is opened.
+    // no sub-menu holds a row before it is opened, and no name turns into a shortcut.
     void lazyMenuEqualsEagerModel_data()
     {
-        QTest::addColumn<QJsonArray>("categories");
+        addColumns<QJsonArray>({"categories"});
         QJsonArray chain;
         for (int i = 0; i < 66; ++i)
-            chain.append(categoryObject(QString::number(i), QStringLiteral("Level & %1").arg(i),
-                                        i ? QJsonValue(QString::number(i - 1)) : QJsonValue(),
+            chain.append(categoryObject(QString::number(i), QStringLiteral("Level & %1").arg(i), i ? QJsonValue(QString::number(i - 1)) : QJsonValue(),
                                         {entryObject(QStringLiteral("e%1").arg(i), QStringLiteral("Tool %1").arg(i), "u")}));
         QTest::newRow("demo library") << demoCategories();
         QTest::newRow("empty library") << QJsonArray();
         QTest::newRow("chain past the depth limit") << chain;
         QTest::newRow("malformed rows among good ones")
-            << QJsonArray{categoryObject("a", "A"), QJsonValue(3),
-                          QJsonObject{{"id", "b"}, {"name", 4}},
+            << QJsonArray{categoryObject("a", "A"), QJsonValue(3), QJsonObject{{"id", "b"}, {"name", 4}},
                           categoryObject("c", "C", "a", {entryObject("e", "E", "u"), QJsonValue("x"), QJsonObject{{"id", "f"}}})};
     }
 
@@ -104,35 +94,24 @@ private slots:
         QFETCH(QJsonArray, categories);
         QVERIFY(m_presenter->showAtPoint(categories, {50, 40}));
         QMenu *menu = m_presenter->menu();
-        QVERIFY(menu);
         bool lazy = true;
-        const VintrelleQuickMenuRows presented = menuRows(menu, true, &lazy);
+        QCOMPARE(menuRows(menu, true, &lazy), VintrelleQuickMenuExpanded(VintrelleQuickMenuLibrary(categories)));
         QVERIFY(lazy);
-        QCOMPARE(presented, VintrelleQuickMenuExpanded(VintrelleQuickMenuLibrary(categories)));
-
-        // Every level: the menu's title and font, and no shortcut of its own.
         QList<QMenu *> menus{menu};
         for (qsizetype i = 0; i < menus.size(); ++i)
-            for (QAction *action : menus[i]->actions())
+            for (QAction *action : menus[i]->actions()) {
                 if (action->menu())
                     menus << action->menu();
-        for (QMenu *level : menus) {
-            QCOMPARE(level->font().pixelSize(), 13);
-            QCOMPARE(level->font().weight(), QFont::Medium);
-            for (QAction *action : level->actions()) {
-                QVERIFY(action->shortcut().isEmpty());
-                QVERIFY(!action->isCheckable());
+                QVERIFY(action->shortcut().isEmpty() && !action->isCheckable());
                 QVERIFY2(!QKeySequence::mnemonic(action->text()).count(), qPrintable(action->text()));
             }
-        }
         QCOMPARE(menu->title(), QStringLiteral("Vintrelle"));
         QVERIFY(menu->minimumWidth() >= VintrelleMenuHeader::preferredWidth());
     }
 
     void secondOpeningWhileOpenIsIgnored()
     {
-        QVERIFY(m_presenter->showAtPoint(demoCategories(), {10, 10}));
-        QMenu *first = m_presenter->menu();
+        QMenu *first = openDemo();
         QVERIFY(!m_presenter->showAtPoint(QJsonArray(), {300, 300}));
         QCOMPARE(m_presenter->menu(), first);
         QCOMPARE(first->pos(), QPoint(10, 10));
@@ -142,79 +121,40 @@ private slots:
         QVERIFY(m_presenter->showAtPoint(QJsonArray(), {300, 300}));
     }
 
+    // The header says whether Live is connected, and redraws (pulses) only while it is not and on screen.
     void headerFollowsTheConnection()
     {
         m_presenter->setConnected(true);
-        QVERIFY(m_presenter->showAtPoint(demoCategories(), {10, 10}));
-        auto *header = m_presenter->menu()->findChild<VintrelleMenuHeader *>();
-        QVERIFY(header);
-        QVERIFY(header->connected());
+        auto *header = openDemo()->findChild<VintrelleMenuHeader *>();
+        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(header);
+        QCOMPARE(accessible->role(), QAccessible::StaticText);
+        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Vintrelle. Connected to Ableton."));
+        QCOMPARE(accessible->text(QAccessible::Help), QStringLiteral("Drag the header to move Vintrelle."));
         QVERIFY(!header->isPulsing());
         m_presenter->setConnected(false);
         QVERIFY(!header->connected());
-        QVERIFY(header->isPulsing());
-        QCOMPARE(header->accessibleName(), QStringLiteral("Vintrelle. Not connected to Ableton."));
-    }
-
-    // Not connected, the header redraws about every 0.15 s; connected, it stops redrawing.
-    void headerPulsesOnlyWhileNotConnected()
-    {
-        VintrelleMenuHeader header;
-        header.resize(200, 46);
-        header.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&header));
-        PaintCounter counter(&header);
-        QTRY_VERIFY_WITH_TIMEOUT(counter.paints >= 4, 2000);
-        header.setConnected(true);
-        QTest::qWait(50);
-        counter.paints = 0;
-        QTest::qWait(600);
-        QCOMPARE(counter.paints, 0);
-        header.hide();
-        header.setConnected(false);
-        QVERIFY(!header.isPulsing()); // nothing to redraw while off screen
-    }
-
-    void statusOpacity_data()
-    {
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<double>("seconds");
-        QTest::addColumn<double>("opacity");
-        QTest::newRow("peak") << false << 0.0 << 1.0;
-        QTest::newRow("half period: trough") << false << 0.9 << 0.3;
-        QTest::newRow("quarter period") << false << 0.45 << 0.65;
-        QTest::newRow("whole periods later") << false << 1.8 * 1000 + 0.9 << 0.3;
-        QTest::newRow("connected at the trough's time") << true << 0.9 << 1.0;
-    }
-
-    void statusOpacity()
-    {
-        QFETCH(bool, connected);
-        QFETCH(double, seconds);
-        QFETCH(double, opacity);
-        QVERIFY(qAbs(VintrelleMenuHeader::statusOpacity(connected, seconds) - opacity) < 1e-9);
-    }
-
-    void headerAccessibility()
-    {
-        VintrelleMenuHeader header;
-        QAccessibleInterface *accessible = QAccessible::queryAccessibleInterface(&header);
-        QVERIFY(accessible);
-        QCOMPARE(accessible->role(), QAccessible::StaticText);
         QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Vintrelle. Not connected to Ableton."));
-        QCOMPARE(accessible->text(QAccessible::Help), QStringLiteral("Drag the header to move Vintrelle."));
-        header.setConnected(true);
-        QCOMPARE(accessible->text(QAccessible::Name), QStringLiteral("Vintrelle. Connected to Ableton."));
-        QCOMPARE(header.objectName(), QStringLiteral("vintrelle-menu-brand"));
-        QCOMPARE(header.cursor().shape(), Qt::PointingHandCursor);
+
+        VintrelleMenuHeader alone;
+        alone.resize(200, 46);
+        alone.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&alone));
+        EventCounter paints(&alone, QEvent::Paint);
+        QTRY_VERIFY_WITH_TIMEOUT(paints.count >= 4, 2000);
+        alone.setConnected(true);
+        QTest::qWait(50);
+        paints.count = 0;
+        QTest::qWait(600);
+        QCOMPARE(paints.count, 0);
+        alone.hide();
+        alone.setConnected(false);
+        QVERIFY(!alone.isPulsing());
     }
 
     // Pointer positions (offsets from the press) during one drag of the open menu's header.
     void headerDrag_data()
     {
-        QTest::addColumn<QList<QPoint>>("offsets");
-        QTest::addColumn<QPoint>("moved");
-        QTest::addColumn<int>("reports");
+        addColumns<QList<QPoint>, QPoint, int>({"offsets", "moved", "reports"});
         QTest::newRow("under the threshold") << QList<QPoint>{{2, 2}, {0, -2}, {1, 1}} << QPoint() << 0;
         QTest::newRow("exactly 3 pixels") << QList<QPoint>{{0, 3}} << QPoint(0, 3) << 1;
         QTest::newRow("small moves, then past the threshold") << QList<QPoint>{{1, 0}, {2, 2}, {10, -5}} << QPoint(10, -5) << 1;
@@ -223,16 +163,13 @@ private slots:
 
     void headerDrag()
     {
-        QFETCH(QList<QPoint>, offsets);
-        QFETCH(QPoint, moved);
-        QFETCH(int, reports);
+        QFETCH(QList<QPoint>, offsets); QFETCH(QPoint, moved); QFETCH(int, reports);
         QVERIFY(m_presenter->showAtPoint(demoCategories(), {100, 120}));
         QList<QPoint> corners;
         m_presenter->onMoved = [&](const QPoint &topLeft) { corners << topLeft; };
         QMenu *menu = m_presenter->menu();
         auto *header = menu->findChild<VintrelleMenuHeader *>();
         QCOMPARE(header->ownerMenu(), menu);
-        QCOMPARE(header->cursor().shape(), Qt::ArrowCursor);
         const QPoint start = header->mapToGlobal(QPoint(20, 20));
         header->beginHeaderDragAtPoint(start);
         for (const QPoint &offset : offsets)
@@ -249,76 +186,47 @@ private slots:
             QCOMPARE(corners.last(), menu->pos());
     }
 
-    // The "+" row closes the menu before its action runs; a disabled row only closes it.
-    void addRow_data()
+    // Each row closes the menu; its action runs after the close ("+" when enabled, a plug-in on the next turn).
+    void rowsCallTheirActions_data()
     {
-        QTest::addColumn<bool>("enabled");
-        QTest::newRow("enabled") << true;
-        QTest::newRow("disabled") << false;
+        addColumns<QString, QString, QStringList>({"submenu", "title", "events"});
+        QTest::newRow("settings") << "" << "SETTINGS" << QStringList{"settings", "closed"};
+        QTest::newRow("edit") << "" << "EDIT" << QStringList{"edit", "closed"};
+        QTest::newRow("plug-in") << "REVERB && SPACE" << "ECHO" << QStringList{"closed", "plugin echo"};
+        QTest::newRow("add") << "+" << "" << QStringList{"add after close", "closed"};
+        QTest::newRow("disabled add only closes") << "-" << "" << QStringList{"closed"};
     }
 
-    void addRow()
+    void rowsCallTheirActions()
     {
-        QFETCH(bool, enabled);
-        QVERIFY(m_presenter->showAtPoint(QJsonArray(), {10, 10}));
-        QMenu *menu = m_presenter->menu();
-        auto *row = menu->findChild<VintrelleCenteredAddRow *>();
-        QVERIFY(row);
-        QCOMPARE(row->button()->accessibleName(), QStringLiteral("Add category"));
-        QCOMPARE(row->menuItem()->text(), QStringLiteral("+"));
-        row->menuItem()->setEnabled(enabled);
-        if (enabled)
-            QTest::mouseClick(row->button(), Qt::LeftButton);
-        else
-            row->activate(); // a disabled item's button takes no clicks
-
-        QVERIFY(!menu->isVisible());
-        QTRY_VERIFY(!m_presenter->isOpen());
-        QCOMPARE(m_events, (enabled ? QStringList{"add after close", "closed"} : QStringList{"closed"}));
-        QCOMPARE(VintrelleCenteredAddRow().button()->accessibleName(), QStringLiteral("Add plug-in"));
-    }
-
-    void fixedRowsCallTheirActions_data()
-    {
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QStringList>("events");
-        QTest::newRow("settings") << "SETTINGS" << QStringList{"settings", "closed"};
-        QTest::newRow("edit") << "EDIT" << QStringList{"edit", "closed"};
-        QTest::newRow("plug-in, on the next turn") << "ECHO" << QStringList{"closed", "plugin echo"};
-    }
-
-    void fixedRowsCallTheirActions()
-    {
-        QFETCH(QString, title);
-        QFETCH(QStringList, events);
-        QVERIFY(m_presenter->showAtPoint(demoCategories(), {10, 10}));
-        QMenu *menu = m_presenter->menu();
-        if (title == "ECHO") {
-            QAction *space = actionTitled(menu, "REVERB && SPACE");
-            QVERIFY(space);
-            menu->setActiveAction(space);
-            QTest::keyClick(menu, Qt::Key_Right);
-            QTRY_VERIFY(space->menu()->isVisible());
-            menu = space->menu();
+        QFETCH(QString, submenu); QFETCH(QString, title); QFETCH(QStringList, events);
+        if (submenu == "+" || submenu == "-") {
+            QVERIFY(m_presenter->showAtPoint(QJsonArray(), {10, 10}));
+            auto *row = m_presenter->menu()->findChild<VintrelleCenteredAddRow *>();
+            QCOMPARE(row->button()->accessibleName(), QStringLiteral("Add category"));
+            row->menuItem()->setEnabled(submenu == "+");
+            if (submenu == "+")
+                QTest::mouseClick(row->button(), Qt::LeftButton);
+            else
+                row->activate(); // a disabled item's button takes no clicks
+            QVERIFY(!m_presenter->menu() || !m_presenter->menu()->isVisible());
+        } else {
+            QMenu *menu = openDemo(submenu);
+            QVERIFY(menu);
+            QTest::mouseClick(menu, Qt::LeftButton, {}, centreOf(menu, actionTitled(menu, title)));
         }
-        QAction *action = actionTitled(menu, title);
-        QVERIFY(action);
-        QTest::mouseClick(menu, Qt::LeftButton, {}, centreOf(menu, action));
         QTRY_COMPARE(m_events, events);
+        QVERIFY(!m_presenter->isOpen());
+        QCOMPARE(VintrelleCenteredAddRow().button()->accessibleName(), QStringLiteral("Add plug-in"));
     }
 
     // Right-clicking rows of the open menu: which rows open RENAME/DELETE, and for what.
     void rowRightClick_data()
     {
-        QTest::addColumn<QString>("submenu"); // empty: the main level
-        QTest::addColumn<QString>("title");
-        QTest::addColumn<QJsonObject>("rename"); // empty: no row menu
-        QTest::newRow("category") << "" << "MIXING"
-                                  << QJsonObject{{"op", "renamePrompt"}, {"id", "mixing"}, {"name", "Mixing"}, {"returnToBrowse", true}};
-        QTest::newRow("plug-in in a sub-menu") << "MIXING" << "GLUE COMPRESSOR"
-                                               << QJsonObject{{"op", "renamePrompt"}, {"id", "glue"}, {"name", "Glue Compressor"}, {"returnToBrowse", true}};
-        QTest::newRow("sub-category") << "MIXING" << "DIRT"
-                                      << QJsonObject{{"op", "renamePrompt"}, {"id", "dirt"}, {"name", "Dirt"}, {"returnToBrowse", true}};
+        addColumns<QString, QString, QJsonObject>({"submenu", "title", "rename"}); // submenu empty: the main level; rename empty: no row menu
+        QTest::newRow("category") << "" << "MIXING" << editCommand("renamePrompt", "mixing", "Mixing");
+        QTest::newRow("plug-in in a sub-menu") << "MIXING" << "GLUE COMPRESSOR" << editCommand("renamePrompt", "glue", "Glue Compressor");
+        QTest::newRow("sub-category") << "MIXING" << "DIRT" << editCommand("renamePrompt", "dirt", "Dirt");
         QTest::newRow("settings") << "" << "SETTINGS" << QJsonObject();
         QTest::newRow("edit") << "" << "EDIT" << QJsonObject();
         QTest::newRow("empty marker") << "FOR LATER" << "EMPTY CATEGORY" << QJsonObject();
@@ -326,22 +234,11 @@ private slots:
 
     void rowRightClick()
     {
-        QFETCH(QString, submenu);
-        QFETCH(QString, title);
-        QFETCH(QJsonObject, rename);
-        QVERIFY(m_presenter->showAtPoint(demoCategories(), {10, 10}));
-        QMenu *menu = m_presenter->menu();
-        if (!submenu.isEmpty()) {
-            QAction *category = actionTitled(menu, submenu);
-            menu->setActiveAction(category);
-            QTest::keyClick(menu, Qt::Key_Right);
-            QTRY_VERIFY(category->menu()->isVisible());
-            menu = category->menu();
-        }
-        QAction *row = actionTitled(menu, title);
-        QVERIFY(row);
-        const QPoint point = centreOf(menu, row);
-        const QPoint globalPoint = menu->mapToGlobal(point);
+        QFETCH(QString, submenu); QFETCH(QString, title); QFETCH(QJsonObject, rename);
+        QMenu *menu = openDemo(submenu);
+        QVERIFY(menu);
+        const QPoint point = centreOf(menu, actionTitled(menu, title));
+        const QPoint globalPoint = menu->mapToGlobal(point); // the menu goes when the row menu opens
         QTest::mousePress(menu, Qt::RightButton, {}, point);
         if (rename.isEmpty()) {
             QTest::qWait(20);
@@ -363,7 +260,6 @@ private slots:
         QTest::qWait(20);
         QVERIFY(m_commands.isEmpty());
         QVERIFY(m_presenter->rowMenu());
-
         QTest::mouseClick(rowMenu, Qt::LeftButton, {}, centreOf(rowMenu, renameRow));
         QCOMPARE(m_commands, QList<QJsonObject>{rename});
         QTRY_VERIFY(!m_presenter->isOpen());
@@ -373,9 +269,7 @@ private slots:
     // The wish to swallow the release ends at the next press or after half a second.
     void swallowedReleaseExpires_data()
     {
-        QTest::addColumn<int>("waitMilliseconds");
-        QTest::addColumn<bool>("pressFirst");
-        QTest::addColumn<int>("delivered");
+        addColumns<int, bool, int>({"waitMilliseconds", "pressFirst", "delivered"});
         QTest::newRow("prompt release swallowed") << 0 << false << 0;
         QTest::newRow("late release passes") << 650 << false << 1;
         QTest::newRow("a press in between ends it") << 0 << true << 1;
@@ -383,24 +277,12 @@ private slots:
 
     void swallowedReleaseExpires()
     {
-        QFETCH(int, waitMilliseconds);
-        QFETCH(bool, pressFirst);
-        QFETCH(int, delivered);
-        QVERIFY(m_presenter->showAtPoint(demoCategories(), {10, 10}));
-        QMenu *menu = m_presenter->menu();
+        QFETCH(int, waitMilliseconds); QFETCH(bool, pressFirst); QFETCH(int, delivered);
+        QMenu *menu = openDemo();
         QTest::mousePress(menu, Qt::RightButton, {}, centreOf(menu, actionTitled(menu, "SYNTHS")));
         QTRY_VERIFY(m_presenter->rowMenu());
         QMenu *rowMenu = m_presenter->rowMenu();
-        struct ReleaseCounter : QObject
-        {
-            int releases = 0;
-            bool eventFilter(QObject *, QEvent *event) override
-            {
-                releases += event->type() == QEvent::MouseButtonRelease;
-                return false;
-            }
-        } counter;
-        rowMenu->installEventFilter(&counter);
+        EventCounter releases(rowMenu, QEvent::MouseButtonRelease);
         QAction *deleteRow = rowMenu->actions().last();
         const QPoint point = centreOf(rowMenu, deleteRow);
         QTest::qWait(waitMilliseconds);
@@ -408,15 +290,14 @@ private slots:
         if (pressFirst)
             QTest::mousePress(rowMenu, Qt::RightButton, {}, point);
         QTest::mouseRelease(rowMenu, Qt::RightButton, {}, point);
-        QCOMPARE(counter.releases, delivered);
+        QCOMPARE(releases.count, delivered);
         // Only a release that follows a press on the row menu chooses its row.
         QCOMPARE(m_commands.size(), pressFirst ? 1 : 0);
     }
 
     void closeCancelsAPendingRowMenu()
     {
-        QVERIFY(m_presenter->showAtPoint(demoCategories(), {10, 10}));
-        QMenu *menu = m_presenter->menu();
+        QMenu *menu = openDemo();
         QVERIFY(m_presenter->handleContextAtPoint(menu->mapToGlobal(centreOf(menu, actionTitled(menu, "SYNTHS")))));
         m_presenter->close();
         QTRY_VERIFY(!m_presenter->isOpen());
@@ -429,8 +310,7 @@ private slots:
     // The drag strip gives way to the views a click must reach.
     void dragStripHitTest_data()
     {
-        QTest::addColumn<QString>("under"); // what lies under the point
-        QTest::addColumn<bool>("drags");
+        addColumns<QString, bool>({"under", "drags"}); // what lies under the point
         QTest::newRow("bare strip") << "nothing" << true;
         QTest::newRow("button") << "button" << false;
         QTest::newRow("button inside a container") << "nested button" << false;
@@ -444,25 +324,20 @@ private slots:
 
     void dragStripHitTest()
     {
-        QFETCH(QString, under);
-        QFETCH(bool, drags);
+        QFETCH(QString, under); QFETCH(bool, drags);
         QWidget window;
         window.resize(400, 300);
         QWidget *view = nullptr;
         if (under.endsWith("button")) {
-            QWidget *parent = &window;
-            if (under == "nested button") {
-                parent = new QWidget(&window);
-                parent->setGeometry(0, 0, 400, 100);
-            }
-            auto *button = new QPushButton("Done", parent);
+            QWidget *parent = under == "nested button" ? new QWidget(&window) : &window;
+            parent->setGeometry(0, 0, 400, 100);
+            view = new QPushButton("Done", parent);
             if (under == "transparent button") {
-                auto *effect = new QGraphicsOpacityEffect(button);
+                auto *effect = new QGraphicsOpacityEffect(view);
                 effect->setOpacity(0);
-                button->setGraphicsEffect(effect);
+                view->setGraphicsEffect(effect);
             }
-            button->setVisible(under != "hidden button");
-            view = button;
+            view->setVisible(under != "hidden button");
         } else if (under.endsWith("label")) {
             auto *label = new QLabel("Title", &window);
             if (under == "selectable label")
@@ -474,13 +349,10 @@ private slots:
         if (view)
             view->setGeometry(10, 10, 80, 30);
         VintrelleTopDragView *strip = VintrelleInstallTopDragging(&window, 56);
-        QCOMPARE(strip->objectName(), QStringLiteral("vintrelle-top-drag"));
-        QCOMPARE(strip->geometry(), QRect(0, 0, 400, 56));
         window.show();
         window.resize(500, 300);
-        QCOMPARE(strip->width(), 500);
-        const QPoint point = under == "below" ? QPoint(20, 80) : QPoint(20, 20);
-        QCOMPARE(strip->hitTest(point) == strip, drags);
+        QCOMPARE(strip->geometry(), QRect(0, 0, 500, 56)); // follows the window's width
+        QCOMPARE(strip->hitTest(under == "below" ? QPoint(20, 80) : QPoint(20, 20)) == strip, drags);
         QVERIFY(window.windowFlags() & Qt::Tool);
         QVERIFY(window.windowFlags() & Qt::WindowStaysOnTopHint);
     }
@@ -494,11 +366,9 @@ private slots:
         QVERIFY(title);
         QCOMPARE(VintrelleCenterWindowTitle(&frameless), title);
         QCOMPARE(frameless.findChildren<QWidget *>("vintrelle-centered-window-title").size(), 1);
-        QCOMPARE(title->geometry(), QRect(80, 0, 240, 28));
         frameless.show();
         frameless.resize(100, 200);
-        QCOMPARE(title->width(), 0);
-
+        QCOMPARE(title->width(), 0); // never negative in a narrow window
         QWidget decorated;
         QVERIFY(!VintrelleCenterWindowTitle(&decorated)); // the window manager draws that title
     }
