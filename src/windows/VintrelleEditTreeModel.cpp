@@ -132,28 +132,33 @@ void VintrelleEditTreeModel::setCategories(const QJsonArray &categories)
     next.setCategories(categories, &m_model);
     QStringList retitled;
     const QList<VintrelleEditRowChange> changes = VintrelleEditModel::rowChanges(m_model, next, &retitled);
-    const VintrelleEditModel previous = std::exchange(m_model, std::move(next));
-    // Changes come parents first, each in the coordinates the view has after the ones before it.
+    m_model = std::move(next);
+    // Every change is in a different parent, and none lies inside a removed row, so all removals
+    // can go first: a row that moves to another parent is then never shown twice.
     for (const VintrelleEditRowChange &change : changes) {
-        const QModelIndex parent = change.parentId.isEmpty() ? QModelIndex() : indexForID(change.parentId);
-        if (change.removeCount > 0) {
-            beginRemoveRows(parent, change.first, change.first + change.removeCount - 1);
-            QStringList &children = m_children[change.parentId];
-            for (int i = 0; i < change.removeCount; ++i)
-                removeSubtree(children.takeAt(change.first));
-            if (children.isEmpty() && !change.parentId.isEmpty())
-                m_children.remove(change.parentId);
-            endRemoveRows();
-        }
-        if (!change.inserted.isEmpty()) {
-            beginInsertRows(parent, change.first, change.first + int(change.inserted.size()) - 1);
-            QStringList &children = m_children[change.parentId];
-            for (qsizetype i = 0; i < change.inserted.size(); ++i) {
-                children.insert(change.first + i, change.inserted[i]);
-                adoptSubtree(change.inserted[i], change.parentId);
-            }
-            endInsertRows();
-        }
+        if (change.removeCount <= 0)
+            continue;
+        beginRemoveRows(indexForID(change.parentId), change.first, change.first + change.removeCount - 1);
+        QStringList children = m_children.take(change.parentId);
+        const QStringList removed = children.mid(change.first, change.removeCount);
+        children.remove(change.first, change.removeCount);
+        if (!children.isEmpty() || change.parentId.isEmpty())
+            m_children.insert(change.parentId, children);
+        for (const QString &id : removed)
+            removeSubtree(id);
+        endRemoveRows();
+    }
+    for (const VintrelleEditRowChange &change : changes) {
+        if (change.inserted.isEmpty())
+            continue;
+        beginInsertRows(indexForID(change.parentId), change.first, change.first + int(change.inserted.size()) - 1);
+        QStringList children = m_children.take(change.parentId);
+        for (qsizetype i = 0; i < change.inserted.size(); ++i)
+            children.insert(change.first + i, change.inserted[i]);
+        m_children.insert(change.parentId, children);
+        for (const QString &id : change.inserted)
+            adoptSubtree(id, change.parentId);
+        endInsertRows();
     }
     for (const QString &id : std::as_const(retitled)) {
         const QModelIndex changed = indexForID(id);

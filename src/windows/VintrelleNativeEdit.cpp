@@ -27,9 +27,10 @@ constexpr qreal cornerRadius = 10;
 constexpr int spacing = 6;
 
 const char *const panelStyle = R"(
-QTreeView { background: transparent; border: none; outline: none; color: #e4e4e7; }
+QTreeView { background: transparent; border: none; outline: none; color: #e4e4e7;
+            selection-background-color: transparent; show-decoration-selected: 0; }
 QPushButton { background: transparent; color: #e4e4e7; border: none; border-radius: 5px; font-size: 11px;
-              font-weight: 500; padding: 0 8px; min-height: 24px; max-height: 24px; }
+              font-weight: 500; padding: 0 5px; min-height: 24px; max-height: 24px; }
 QPushButton:hover:enabled { background: rgba(228, 228, 231, 0.12); }
 QPushButton:pressed { background: rgba(228, 228, 231, 0.2); }
 QPushButton:disabled { color: #5c5c64; }

@@ -45,6 +45,8 @@ class TestNativeEdit : public QObject
     Q_OBJECT
 
 private slots:
+    void inPlaceUpdates_data();
+    void inPlaceUpdates();
     void namedEdits_data();
     void namedEdits();
     void undoAndRedoFollowTheHistory();
@@ -57,6 +59,51 @@ private slots:
     void closing_data();
     void closing();
 };
+
+// The list's rows follow each new library exactly, through removals and insertions only.
+void TestNativeEdit::inPlaceUpdates_data()
+{
+    QTest::addColumn<QJsonArray>("before");
+    QTest::addColumn<QJsonArray>("after");
+    const QJsonArray sample = sampleCategories();
+    const auto moved = [](QJsonArray categories, int from, int to, int entry) {
+        QJsonObject source = categories[from].toObject(), target = categories[to].toObject();
+        QJsonArray taken = source["entries"].toArray(), given = target["entries"].toArray();
+        given.append(taken.takeAt(entry));
+        source["entries"] = taken;
+        target["entries"] = given;
+        categories[from] = source;
+        categories[to] = target;
+        return categories;
+    };
+    QTest::newRow("plug-in to an earlier category") << sample << moved(sample, 2, 0, 0);
+    QTest::newRow("plug-in to a later category") << sample << moved(sample, 0, 4, 1);
+    QJsonArray reparented = sample;
+    reparented[1] = with(sample[1].toObject(), "parentId", "E");
+    QTest::newRow("sub-category to another parent") << sample << reparented;
+    QJsonArray withoutInstruments = sample;
+    for (int i : {3, 1, 0})
+        withoutInstruments.removeAt(i);
+    QTest::newRow("category deleted with its subtree") << sample << withoutInstruments;
+    QTest::newRow("and brought back") << withoutInstruments << sample;
+    QTest::newRow("from empty") << QJsonArray() << sample;
+    QTest::newRow("to empty") << sample << QJsonArray();
+    const QJsonArray large = generatedCategories(400, 2000);
+    QTest::newRow("large library, moved plug-in") << large << moved(large, 399, 1, 0);
+}
+
+void TestNativeEdit::inPlaceUpdates()
+{
+    QFETCH(QJsonArray, before);
+    QFETCH(QJsonArray, after);
+    VintrelleNativeEdit editor;
+    editor.updateLibrary(before);
+    QCOMPARE(shownOutline(editor.treeModel()), titledOutline(before).toUpper());
+    QSignalSpy resets(editor.treeModel(), &QAbstractItemModel::modelReset);
+    editor.updateLibrary(after);
+    QCOMPARE(shownOutline(editor.treeModel()), titledOutline(after).toUpper());
+    QCOMPARE(resets.count(), 0);
+}
 
 // One edit each: how it starts, what the user types in the prompt, what is saved, where the user
 // ends up. Every saved change is also on disk.
