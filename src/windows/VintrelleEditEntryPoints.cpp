@@ -92,8 +92,8 @@ void VintrelleEditEntryPoints::completeNativeEdit(const QJsonObject &sent)
             }
             return;
         }
-        if (!fromPrompt && self->openEditor && !(self->editorWindow && self->editorWindow()))
-            self->openEditor();
+        if (self->openEditor && !(self->editorWindow && self->editorWindow()))
+            self->openEditor(); // the alert needs a window to sit on
         const QString message = *error;
         QTimer::singleShot(0, self, [self, message, fromPrompt] {
             if (self)

@@ -186,7 +186,7 @@ void VintrelleNativeEdit::setConnected(bool connected)
 
 void VintrelleNativeEdit::showAtTopLeft(const QPoint &topLeft)
 {
-    refreshHistory();
+    refreshActions(); // also asks for the history, and picks up callables set since the last time
     if (!isVisible()) {
         QScreen *screen = QGuiApplication::screenAt(topLeft + QPoint(0, 1));
         if (!screen)
