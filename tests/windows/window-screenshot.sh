@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes docs/name-prompt.png: shows the prompt in a throwaway X session and crops the root window
-# to the panel with a margin.
-#   tests/windows/name-prompt-screenshot.sh build/bin/name_prompt_preview docs/name-prompt.png
+# Takes a screenshot for docs/: runs a preview program (which prints its window's geometry) in a
+# throwaway X session and crops the root window to that window with a margin.
+#   tests/windows/window-screenshot.sh build/bin/name_prompt_preview docs/name-prompt.png
+#   tests/windows/window-screenshot.sh build/bin/editor_preview docs/editor.png
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 preview=$(realpath "$1")
