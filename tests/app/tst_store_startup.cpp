@@ -470,7 +470,8 @@ PendingStartup &StoreStartupTest::pending()
         // Loaded and answering before any row counts on it.
         std::optional<QString> done = QString("not run");
         m_pending->startup->migrationPage()->evaluate("0", [&](std::optional<QString> failure) { done = failure; });
-        QTest::qWaitFor([&] { return !done.has_value(); }, slowEngine);
+        if (!QTest::qWaitFor([&] { return !done.has_value(); }, slowEngine))
+            qFatal("The launcher page did not load.");
     }
     return *m_pending;
 }
