@@ -274,10 +274,11 @@ void VintrelleAppDelegate::installQuickMenu()
         m_quickMenu->onEdit = [self] { if (self && self->openNativeEditor) self->openNativeEditor(); };
     if (openNativeAddCategory)
         m_quickMenu->onAddCategory = [self] { if (self && self->openNativeAddCategory) self->openNativeAddCategory(); };
-    m_quickMenu->onRowCommand = [self](const QJsonObject &command, const QPoint &point) {
-        if (self && self->performNativeEdit)
-            self->performNativeEdit(command, point);
-    };
+    if (performNativeEdit)
+        m_quickMenu->onRowCommand = [self](const QJsonObject &command, const QPoint &point) {
+            if (self && self->performNativeEdit)
+                self->performNativeEdit(command, point);
+        };
     m_quickMenu->onMoved = [self](const QPoint &topLeft) {
         if (self)
             self->m_anchor.menuMovedTo(topLeft);

@@ -316,6 +316,7 @@ void VintrelleQuickMenuPresenter::showRowMenu(const QString &id, const QString &
     m_rowMenu = createMenu(true);
     for (const VintrelleQuickMenuRow &row : VintrelleRenameDeleteMenu(id, name)) {
         QAction *action = m_rowMenu->addAction(row.title);
+        action->setEnabled(bool(onRowCommand)); // no edit entry point yet: shown, never a silent no-op
         action->setProperty(kindProperty, int(row.kind));
         connect(action, &QAction::triggered, this, [this, command = row.command, point] {
             if (onRowCommand)
