@@ -2,6 +2,9 @@
 
 #include "VintrelleGlobalInput.h"
 #include "VintrelleLocalClicks.h"
+#include "VintrelleEditEntryPoints.h"
+#include "VintrelleNativeEdit.h"
+#include "VintrelleNativeNamePrompt.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
@@ -55,6 +58,7 @@ void VintrelleAppDelegate::launch()
     connect(m_statusItem.get(), &VintrelleStatusItem::quitRequested, this, &VintrelleAppDelegate::quit);
     askForAccessibilityOnce();
     installGlobalInput();
+    installEditor();
     openVintrelle();
 }
 
@@ -192,8 +196,11 @@ void VintrelleAppDelegate::nativeStoreReady()
     // After every save the quick menu shows the saved categories; whatever the start-up hooked
     // in before keeps running.
     m_startup.store()->changed = [self = QPointer(this), before = m_startup.store()->changed] {
-        if (self && self->m_startup.store()->state())
+        if (self && self->m_startup.store()->state()) {
             self->m_quickMenuCategories = self->m_startup.store()->state()->value("categories").toArray();
+            if (self->m_editor)
+                self->m_editor->updateLibrary(self->m_quickMenuCategories);
+        }
         if (before)
             before();
     };
@@ -258,6 +265,68 @@ void VintrelleAppDelegate::launchQuickMenuItem(const QString &entryID)
                 self->openSettingsWindow();
         });
     });
+}
+
+// The library editor, the name prompt and the edit requests of the quick menu's rows. The windows
+// are made once and kept; closing one only hides it.
+void VintrelleAppDelegate::installEditor()
+{
+    QPointer<VintrelleAppDelegate> self(this);
+    const auto command = [self](const QJsonObject &command, VintrelleReply reply) {
+        if (!self)
+            return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
+        self->executeNativeCommand(command, std::move(reply));
+    };
+    m_namePrompt = std::make_unique<VintrelleNativeNamePrompt>();
+    m_namePrompt->onMoved = [self](QWidget *window) {
+        if (self)
+            self->rememberNativeWindowPosition(window->pos());
+    };
+    m_editor = std::make_unique<VintrelleNativeEdit>();
+    m_editEntryPoints = std::make_unique<VintrelleEditEntryPoints>(m_namePrompt.get());
+    m_editor->command = command;
+    m_editor->editAction = [self](const QJsonObject &request) {
+        if (self)
+            self->m_editEntryPoints->performNativeEdit(request);
+    };
+    m_editor->onClose = [self] { if (self) self->returnToMainMenu(); };
+    m_editor->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
+    m_editor->setConnected(m_quickMenuConnected);
+    connect(this, &VintrelleAppDelegate::quickMenuConnectedChanged, m_editor.get(), &VintrelleNativeEdit::setConnected);
+    addSecondaryWindow(m_editor.get());
+
+    m_editEntryPoints->command = command;
+    m_editEntryPoints->anchor = [self] { return self ? self->secondaryWindowAnchor() : QPoint(); };
+    m_editEntryPoints->openEditor = [self] { if (self && self->openNativeEditor) self->openNativeEditor(); };
+    m_editEntryPoints->editorWindow = [self]() -> QWidget * {
+        return self && self->m_editor && self->m_editor->isVisible() ? self->m_editor.get() : nullptr;
+    };
+    m_editEntryPoints->returnToBrowse = [self] { if (self) self->returnToMainMenu(); };
+
+    openNativeEditor = [self] {
+        if (!self)
+            return;
+        self->closeQuickMenu();
+        self->m_editor->updateLibrary(self->m_quickMenuCategories);
+        self->m_editor->showAtTopLeft(self->secondaryWindowAnchor());
+    };
+    openNativeAddCategory = [self] {
+        if (!self)
+            return;
+        self->openNativeEditor();
+        self->m_editEntryPoints->performNativeEdit(QJsonObject{{"categoryID", ""}, {"op", "addCategoryPrompt"}});
+    };
+    performNativeEdit = [self](const QJsonObject &request, const QPoint &) {
+        if (self)
+            self->m_editEntryPoints->performNativeEdit(request);
+    };
+    isNamePromptVisible = [self] { return self && self->m_namePrompt->window() && self->m_namePrompt->window()->isVisible(); };
+    raiseNamePrompt = [self] {
+        if (!self || !self->m_namePrompt->window())
+            return;
+        self->m_namePrompt->window()->raise();
+        self->m_namePrompt->window()->activateWindow();
+    };
 }
 
 void VintrelleAppDelegate::installQuickMenu()

@@ -21,6 +21,9 @@ class QWidget;
 class VintrelleGlobalInput;
 class VintrellePlatform;
 class VintrelleQuickMenuPresenter;
+class VintrelleEditEntryPoints;
+class VintrelleNativeEdit;
+class VintrelleNativeNamePrompt;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
 
@@ -91,6 +94,7 @@ public:
     VintrellePlatform *platform() const { return m_platform.get(); }
     VintrelleGlobalInput *globalInput() const { return m_globalInput.get(); }
     VintrelleQuickMenuPresenter *quickMenu() const { return m_quickMenu.get(); }
+    VintrelleNativeEdit *editor() const { return m_editor.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
@@ -123,6 +127,7 @@ private:
     std::unique_ptr<VintrelleStatusItem> m_statusItem;
     std::unique_ptr<VintrelleGlobalInput> m_globalInput;
     void installQuickMenu();
+    void installEditor();
     QTimer m_connectionTimer;
     QJsonArray m_quickMenuCategories;
     bool m_quickMenuConnected = false;
@@ -131,6 +136,9 @@ private:
     VintrelleQuickMenuOpening m_menuOpening;
     VintrelleWindowAnchor m_anchor;
     std::unique_ptr<VintrelleQuickMenuPresenter> m_quickMenu;
+    std::unique_ptr<VintrelleNativeNamePrompt> m_namePrompt;
+    std::unique_ptr<VintrelleNativeEdit> m_editor;
+    std::unique_ptr<VintrelleEditEntryPoints> m_editEntryPoints;
     int m_quickMenuOpenings = 0;
     QPoint m_lastQuickMenuPoint;
     QList<QPointer<QWidget>> m_secondaryWindows;
