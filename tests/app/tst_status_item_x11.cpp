@@ -52,7 +52,12 @@ private slots:
         QFETCH(int, button);
         VintrelleStatusItem item;
         QVERIFY(item.trayIcon());
-        QTRY_VERIFY_WITH_TIMEOUT(QSystemTrayIcon::isSystemTrayAvailable(), 10000);
+        if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 30000)) {
+            QProcess trayHosts;
+            trayHosts.start("pgrep", {"-a", "trayer"});
+            trayHosts.waitForFinished(5000);
+            QFAIL(qPrintable("no tray after 30 s; running tray hosts: " + QString::fromLocal8Bit(trayHosts.readAllStandardOutput())));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(item.trayIcon()->geometry().width() > 0, 10000);
         QCOMPARE(item.trayIcon()->toolTip(), QStringLiteral("Vintrelle"));
         QVERIFY(!item.menu()->isVisible());
