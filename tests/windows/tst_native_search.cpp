@@ -13,7 +13,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QtTest>
 
 #include <memory>
@@ -79,12 +78,6 @@ class TestNativeSearch : public QObject
         QTest::keyClick(m_search->query(), Qt::Key_Return);
     }
 
-    void releaseHeld(int index)
-    {
-        const HeldReply held = m_held.at(index);
-        held.reply(held.result, held.error);
-    }
-
 private slots:
     void initTestCase()
     {
@@ -133,157 +126,69 @@ private slots:
 
     void cleanupTestCase() { m_simulator.reset(); }
 
-    void searchAndAddReverb()
+    // Two searches whose replies come back in either order, and a search whose window closed
+    // before its reply: only the latest open search's reply shows.
+    void replies_data()
     {
-        m_search->openForCategory("E", QPoint(50, 60));
-        QVERIFY(m_search->isVisible());
-        QCOMPARE(m_search->pos(), QPoint(50, 60));
-        QCOMPARE(m_search->destination()->currentText(), QStringLiteral("EFFECTS"));
-        QCOMPARE(m_search->destination()->itemText(1), QStringLiteral("INSTRUMENTS / SYNTHS"));
-        QCOMPARE(m_search->destination()->itemData(1, Qt::ToolTipRole).toString(), QStringLiteral("Instruments / Synths"));
-        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::idleStatus);
-        QVERIFY(!m_search->addButton()->isEnabled());
-
-        typeAndSearch("  reverb ");
-        QCOMPARE(m_sent.value(0), (QJsonObject{{"op", "search"}, {"query", "reverb"}}));
-        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::searchingStatus);
-        QTRY_COMPARE_WITH_TIMEOUT(m_search->status()->text(), VintrelleSearchModel::resultsStatus, bridgeWait);
-        QTableWidget *table = m_search->table();
-        const int row = rowNamed(table, "Reverb");
-        QVERIFY2(row >= 0, qPrintable(rowTexts(table).join(" | ")));
-        for (int each = 0; each < table->rowCount(); ++each)
-            QVERIFY(table->rowHeight(each) >= 52);
-        QVERIFY(!m_search->addButton()->isEnabled());
-
-        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
-        QCOMPARE(m_search->addButton()->text(), QStringLiteral("+ ADD SELECTED"));
-        QVERIFY(m_search->addButton()->isEnabled());
-        QTest::mouseClick(m_search->addButton(), Qt::LeftButton);
-        QCOMPARE(m_sent.value(1).value("op"), QStringLiteral("addPlugin"));
-        QTRY_COMPARE(m_search->status()->text(), VintrelleSearchModel::addedStatus);
-
-        const QString uri = m_search->searchModel().items().at(row)["uri"].toString();
-        const QJsonArray effects = saved().at(2)["entries"].toArray();
-        QCOMPARE(effects.last()["uri"].toString(), uri);
-        QCOMPARE(effects.last()["label"].toString(), QStringLiteral("Reverb"));
-        QVERIFY(readFile(m_home.libraryPath()).contains(uri.toUtf8()));
-        QVERIFY(table->item(row, 0)->text().startsWith(QStringLiteral("Reverb  ✓\n")));
-        QCOMPARE(m_search->addButton()->text(), QStringLiteral("ADDED ✓"));
-        QVERIFY(!m_search->addButton()->isEnabled());
-        QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), row); // kept through the update
-
-        // An added result does nothing on a double-click; another category takes it.
-        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
-        QCOMPARE(m_sent.size(), 2);
-        m_search->destination()->setCurrentIndex(0);
-        m_search->destinationChanged(0);
-        QVERIFY(!table->item(row, 0)->text().contains(QStringLiteral("✓")));
-        QVERIFY(m_search->addButton()->isEnabled());
+        QTest::addColumn<QList<int>>("order"); // the held replies, handed over in this order
+        QTest::addColumn<bool>("closeFirst");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("reversed") << QList<int>{1, 0} << false << "Delay";
+        QTest::newRow("in order") << QList<int>{0, 1} << false << "Delay";
+        QTest::newRow("closed with Escape before the replies") << QList<int>{1, 0} << true << "";
     }
 
-    // Two searches whose replies come back in either order: only the second one's results show.
-    void staleRepliesAreDropped_data()
-    {
-        QTest::addColumn<QList<int>>("order");
-        QTest::newRow("reversed") << QList<int>{1, 0};
-        QTest::newRow("in order") << QList<int>{0, 1};
-    }
-
-    void staleRepliesAreDropped()
+    void replies()
     {
         QFETCH(QList<int>, order);
-        m_search->openForCategory("E", QPoint(50, 60));
-        m_holding = true;
-        typeAndSearch("reverb");
-        typeAndSearch("delay");
-        QTRY_COMPARE_WITH_TIMEOUT(m_held.size(), 2, bridgeWait);
-        QVERIFY(!m_held[0].error && !m_held[1].error);
-        for (int index : order)
-            releaseHeld(index);
-        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::resultsStatus);
-        QVERIFY(rowNamed(m_search->table(), "Delay") >= 0);
-        QCOMPARE(rowNamed(m_search->table(), "Reverb"), -1);
-    }
-
-    void aReplyAfterClosingChangesNothing()
-    {
-        m_search->openForCategory("E", QPoint(50, 60));
-        typeAndSearch("reverb");
-        QTRY_COMPARE_WITH_TIMEOUT(m_search->status()->text(), VintrelleSearchModel::resultsStatus, bridgeWait);
-        const QStringList before = rowTexts(m_search->table());
-        m_holding = true;
-        typeAndSearch("delay");
-        QTRY_COMPARE_WITH_TIMEOUT(m_held.size(), 1, bridgeWait);
-        QTest::mouseClick(m_search->doneButton(), Qt::LeftButton);
-        QVERIFY(!m_search->isVisible());
-        QCOMPARE(m_closes, 1);
-        releaseHeld(0);
-        QCOMPARE(rowTexts(m_search->table()), before);
-        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::resultsStatus);
-    }
-
-    void aFailedSearchKeepsTheResults()
-    {
-        m_search->openForCategory("E", QPoint(50, 60));
-        typeAndSearch("reverb");
-        QTRY_COMPARE_WITH_TIMEOUT(m_search->status()->text(), VintrelleSearchModel::resultsStatus, bridgeWait);
-        const QStringList before = rowTexts(m_search->table());
-        // A bridge configuration pointing at a port nobody listens on.
-        QTcpServer closed;
-        QVERIFY(closed.listen(QHostAddress::LocalHost));
-        const quint16 port = closed.serverPort();
-        closed.close();
-        writeFile(m_home.path("dead-config.json"), compact({{"port", port}, {"token", "dead"}}));
-        qputenv("VINTRELLE_BRIDGE_CONFIG", m_home.path("dead-config.json").toUtf8());
-        typeAndSearch("delay");
-        QTRY_VERIFY_WITH_TIMEOUT(m_search->status()->text() != VintrelleSearchModel::searchingStatus, bridgeWait);
-        qputenv("VINTRELLE_BRIDGE_CONFIG", m_simulator->configPath().toUtf8());
-        QVERIFY(m_search->status()->text() != VintrelleSearchModel::resultsStatus);
-        QVERIFY(!m_search->status()->text().isEmpty());
-        QCOMPARE(rowTexts(m_search->table()), before);
-    }
-
-    void aBlankQuerySendsNothing()
-    {
-        m_search->openForCategory("E", QPoint(50, 60));
-        typeAndSearch("   ");
-        QTest::mouseClick(m_search->searchButton(), Qt::LeftButton);
-        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::blankQueryStatus);
-        QVERIFY(m_sent.isEmpty());
-    }
-
-    void anEmptyLibrary()
-    {
-        useLibrary({});
-        m_search->openForCategory("", QPoint(50, 60));
-        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::noCategoriesStatus);
-        QCOMPARE(m_search->destination()->count(), 0);
-        typeAndSearch("reverb");
-        QTRY_COMPARE_WITH_TIMEOUT(m_search->status()->text(), VintrelleSearchModel::resultsStatus, bridgeWait);
-        m_search->table()->selectRow(0);
-        QVERIFY(!m_search->addButton()->isEnabled());
-        m_search->addSelected();
-        QCOMPARE(m_sent.size(), 1);
-    }
-
-    void closing_data()
-    {
-        QTest::addColumn<bool>("escape");
-        QTest::newRow("Done") << false;
-        QTest::newRow("Escape") << true;
-    }
-
-    void closing()
-    {
+        QFETCH(bool, closeFirst);
         m_search->openForCategory("E", QPoint(50, 60));
         QVERIFY(QTest::qWaitForWindowActive(m_search.get()));
-        QFETCH(bool, escape);
-        if (escape)
+        m_holding = true;
+        typeAndSearch("reverb");
+        typeAndSearch("delay");
+        QCOMPARE(m_sent.size(), 2);
+        QCOMPARE(m_sent[1], (QJsonObject{{"op", "search"}, {"query", "delay"}}));
+        QTRY_COMPARE_WITH_TIMEOUT(m_held.size(), 2, bridgeWait);
+        QVERIFY(!m_held[0].error && !m_held[1].error);
+        if (closeFirst) {
             QTest::keyClick(m_search->query(), Qt::Key_Escape);
-        else
-            QTest::mouseClick(m_search->doneButton(), Qt::LeftButton);
-        QVERIFY(!m_search->isVisible());
-        QCOMPARE(m_closes, 1);
+            QVERIFY(!m_search->isVisible());
+            QCOMPARE(m_closes, 1);
+        }
+        for (int index : order)
+            m_held.at(index).reply(m_held.at(index).result, m_held.at(index).error);
+        QFETCH(QString, shown);
+        QCOMPARE(rowNamed(m_search->table(), "Reverb"), -1);
+        QCOMPARE(rowNamed(m_search->table(), "Delay") >= 0, !shown.isEmpty());
+        QCOMPARE(m_search->status()->text(), shown.isEmpty() ? VintrelleSearchModel::idleStatus : VintrelleSearchModel::resultsStatus);
+    }
+
+    // What the window says without asking Ableton.
+    void statusWithoutBridge_data()
+    {
+        QTest::addColumn<bool>("emptyLibrary");
+        QTest::addColumn<QString>("query");
+        QTest::addColumn<QString>("status");
+        QTest::newRow("blank query") << false << "   " << VintrelleSearchModel::blankQueryStatus;
+        QTest::newRow("no categories") << true << "" << VintrelleSearchModel::noCategoriesStatus;
+    }
+
+    void statusWithoutBridge()
+    {
+        QFETCH(bool, emptyLibrary);
+        QFETCH(QString, query);
+        if (emptyLibrary)
+            useLibrary({});
+        m_search->openForCategory(emptyLibrary ? "" : "E", QPoint(50, 60));
+        if (!query.isEmpty()) {
+            typeAndSearch(query);
+            QTest::mouseClick(m_search->searchButton(), Qt::LeftButton);
+        }
+        QTEST(m_search->status()->text(), "status");
+        QCOMPARE(m_search->destination()->count(), emptyLibrary ? 0 : 6);
+        QVERIFY(!m_search->addButton()->isEnabled());
+        QVERIFY(m_sent.isEmpty());
     }
 
     // The running program: the editor's "+ Plug-in" opens the search where the editor stood,
@@ -314,15 +219,38 @@ private slots:
         QTest::keyClicks(search->query(), "hybrid");
         QTest::keyClick(search->query(), Qt::Key_Return);
         QTRY_COMPARE_WITH_TIMEOUT(search->status()->text(), VintrelleSearchModel::resultsStatus, bridgeWait);
-        const int row = rowNamed(search->table(), "Hybrid Reverb");
-        QVERIFY(row >= 0);
-        search->table()->selectRow(row);
-        search->addSelected();
+        QTableWidget *table = search->table();
+        const int row = rowNamed(table, "Hybrid Reverb");
+        QVERIFY2(row >= 0, qPrintable(rowTexts(table).join(" | ")));
+        for (int each = 0; each < table->rowCount(); ++each)
+            QVERIFY(table->rowHeight(each) >= 52);
+        QVERIFY(!search->addButton()->isEnabled());
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
+        QCOMPARE(search->addButton()->text(), QStringLiteral("+ ADD SELECTED"));
+        QTest::mouseClick(search->addButton(), Qt::LeftButton);
         QTRY_COMPARE(search->status()->text(), VintrelleSearchModel::addedStatus);
-        QCOMPARE(search->addButton()->text(), QStringLiteral("ADDED ✓"));
-        QCOMPARE(delegate.quickMenuCategories().at(4)["entries"].toArray().size(), 2);
 
-        search->done();
+        // Filed in the chosen category and saved; the row and the button say so.
+        const QString uri = search->searchModel().items().at(row)["uri"].toString();
+        const QJsonArray entries = delegate.quickMenuCategories().at(4)["entries"].toArray();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries.last()["uri"].toString(), uri);
+        QCOMPARE(entries.last()["label"].toString(), QStringLiteral("Hybrid Reverb"));
+        QVERIFY(readFile(m_home.libraryPath()).contains(uri.toUtf8()));
+        QVERIFY(table->item(row, 0)->text().startsWith(QStringLiteral("Hybrid Reverb  ✓\n")));
+        QCOMPARE(search->addButton()->text(), QStringLiteral("ADDED ✓"));
+        QVERIFY(!search->addButton()->isEnabled());
+        QCOMPARE(table->selectionModel()->selectedRows().value(0).row(), row); // kept through the update
+
+        // Double-clicking it again adds nothing; another category would take it.
+        QTest::mouseDClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
+        QCOMPARE(delegate.quickMenuCategories().at(4)["entries"].toArray().size(), 2);
+        search->destination()->setCurrentIndex(0);
+        search->destinationChanged(0);
+        QVERIFY(!table->item(row, 0)->text().contains(QStringLiteral("✓")));
+        QVERIFY(search->addButton()->isEnabled());
+
+        QTest::mouseClick(search->doneButton(), Qt::LeftButton);
         QTRY_VERIFY(editor->isVisible());
         QVERIFY(!search->isVisible());
     }
