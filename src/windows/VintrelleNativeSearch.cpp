@@ -52,7 +52,7 @@ QPushButton#done:hover { background: #2a95ff; }
 QPushButton#add:enabled { color: #ffffff; background: rgba(10, 132, 255, 0.85); }
 QPushButton#add:enabled:hover { background: #2a95ff; }
 QTableWidget { background: transparent; border: 1px solid rgba(255, 255, 255, 0.08); border-radius: 6px; outline: none;
-               gridline-color: rgba(255, 255, 255, 0.08); alternate-background-color: rgba(255, 255, 255, 0.035); }
+               gridline-color: rgba(255, 255, 255, 0.08); }
 QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }
 QScrollBar::handle:vertical { background: rgba(255, 255, 255, 0.25); border-radius: 3px; min-height: 24px; }
 QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page { background: none; height: 0; }
@@ -162,7 +162,6 @@ VintrelleNativeSearch::VintrelleNativeSearch()
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_table->setWordWrap(true);
     m_table->setItemDelegate(new ResultDelegate(m_table));
     m_table->setMinimumHeight(100);
     // Wrapped rows change height with the column's width.
