@@ -5,6 +5,7 @@
 #include "VintrelleEditEntryPoints.h"
 #include "VintrelleNativeEdit.h"
 #include "VintrelleNativeNamePrompt.h"
+#include "VintrelleNativeSearch.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
@@ -327,6 +328,55 @@ void VintrelleAppDelegate::installEditor()
         self->m_namePrompt->window()->raise();
         self->m_namePrompt->window()->activateWindow();
     };
+    installPluginSearch();
+}
+
+// The plug-in search, opened by the editor's "+ Plug-in" for the selected category; closing it
+// returns to the editor. It follows every saved change, before the change's reply reaches it.
+void VintrelleAppDelegate::installPluginSearch()
+{
+    QPointer<VintrelleAppDelegate> self(this);
+    m_search = std::make_unique<VintrelleNativeSearch>();
+    m_search->command = [self](const QJsonObject &command, VintrelleReply reply) {
+        if (!self)
+            return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
+        self->executeNativeCommand(command, std::move(reply));
+    };
+    m_search->onClose = [self] { if (self && self->openNativeEditor) self->openNativeEditor(); };
+    m_search->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
+    m_search->setConnected(m_quickMenuConnected);
+    connect(this, &VintrelleAppDelegate::quickMenuConnectedChanged, m_search.get(), &VintrelleNativeSearch::setConnected);
+    connect(this, &VintrelleAppDelegate::libraryReady, m_search.get(), [self] {
+        VintrelleNativeStore *store = self ? self->m_startup.store() : nullptr;
+        if (!store)
+            return;
+        store->changed = [self, before = store->changed] {
+            if (before)
+                before(); // brings the categories up to date
+            if (self && self->m_search)
+                self->m_search->updateLibrary(self->m_quickMenuCategories);
+        };
+    });
+    addSecondaryWindow(m_search.get());
+    m_editor->onAddPlugin = [self](const QString &categoryID) { if (self) self->openNativePluginSearch(categoryID); };
+}
+
+void VintrelleAppDelegate::openNativePluginSearch(const QString &categoryID)
+{
+    // Where the editor stands now, before it is hidden.
+    const QPoint anchor = m_editor && m_editor->isVisible() ? m_editor->pos() : secondaryWindowAnchor();
+    QTimer::singleShot(0, this, [self = QPointer(this), categoryID, anchor] {
+        if (!self)
+            return;
+        self->closeQuickMenu();
+        if (self->hideWelcomeWindow)
+            self->hideWelcomeWindow();
+        for (const QPointer<QWidget> &window : std::as_const(self->m_secondaryWindows))
+            if (window && window != self->m_search.get())
+                window->hide();
+        self->m_search->updateLibrary(self->m_quickMenuCategories);
+        self->m_search->openForCategory(categoryID, anchor);
+    });
 }
 
 void VintrelleAppDelegate::installQuickMenu()
