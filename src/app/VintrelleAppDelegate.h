@@ -24,6 +24,7 @@ class VintrelleQuickMenuPresenter;
 class VintrelleEditEntryPoints;
 class VintrelleNativeEdit;
 class VintrelleNativeNamePrompt;
+class VintrelleNativeWelcome;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
 
@@ -95,6 +96,8 @@ public:
     VintrelleGlobalInput *globalInput() const { return m_globalInput.get(); }
     VintrelleQuickMenuPresenter *quickMenu() const { return m_quickMenu.get(); }
     VintrelleNativeEdit *editor() const { return m_editor.get(); }
+    // Made by the first welcome; null before.
+    VintrelleNativeWelcome *welcome() const { return m_welcome.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
@@ -128,6 +131,8 @@ private:
     std::unique_ptr<VintrelleGlobalInput> m_globalInput;
     void installQuickMenu();
     void installEditor();
+    void installWelcome();
+    void showNativeWelcome();
     QTimer m_connectionTimer;
     QJsonArray m_quickMenuCategories;
     bool m_quickMenuConnected = false;
@@ -139,6 +144,7 @@ private:
     std::unique_ptr<VintrelleNativeNamePrompt> m_namePrompt;
     std::unique_ptr<VintrelleNativeEdit> m_editor;
     std::unique_ptr<VintrelleEditEntryPoints> m_editEntryPoints;
+    std::unique_ptr<VintrelleNativeWelcome> m_welcome;
     int m_quickMenuOpenings = 0;
     QPoint m_lastQuickMenuPoint;
     QList<QPointer<QWidget>> m_secondaryWindows;
