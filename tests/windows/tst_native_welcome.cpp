@@ -206,20 +206,6 @@ private slots:
         QCOMPARE(counter.paints, 0);
     }
 
-    // Switching reduced motion on while it moves stops it at once.
-    void reducedMotionWhileOpen()
-    {
-        VintrelleNativeWelcome welcome(false);
-        welcome.openAtPoint({10, 10});
-        QVERIFY(welcome.art()->isAnimating());
-        welcome.setReducedMotion(true);
-        QVERIFY(!welcome.art()->isAnimating());
-        welcome.hide();
-        welcome.setReducedMotion(false);
-        welcome.openAtPoint({10, 10});
-        QVERIFY(welcome.art()->isAnimating());
-    }
-
     // With a compositor the corners are clear; without one the art paints every pixel.
     void corners_data()
     {
@@ -239,23 +225,6 @@ private slots:
         QCOMPARE(qAlpha(image.pixel(439, 241)) == 0, translucent);
         QCOMPARE(qAlpha(image.pixel(220, 5)), 255);
         QCOMPARE(qAlpha(image.pixel(8, 8)), 255);
-    }
-
-    // Under the pointer the glass lightens.
-    void hoverHighlight()
-    {
-        VintrelleNativeWelcome welcome(false);
-        welcome.onConnect = [] {};
-        welcome.openAtPoint({0, 0});
-        QVERIFY(QTest::qWaitForWindowExposed(welcome.window()));
-        welcome.setReducedMotion(true); // a still background, so only the button differs
-        VintrelleGlassButton *button = welcome.connectButton();
-        const QPoint blank(8, button->height() / 2); // inside the glass, left of the title
-        const QRgb resting = welcome.window()->grab().toImage().pixel(button->mapTo(welcome.window(), blank));
-        QTest::mouseMove(button, blank);
-        QTRY_VERIFY(button->underMouse());
-        const QRgb hovered = welcome.window()->grab().toImage().pixel(button->mapTo(welcome.window(), blank));
-        QVERIFY2(qGray(hovered) > qGray(resting), qPrintable(QStringLiteral("%1 -> %2").arg(qGray(resting)).arg(qGray(hovered))));
     }
 };
 

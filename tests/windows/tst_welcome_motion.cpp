@@ -107,21 +107,6 @@ private slots:
             QVERIFY2(near(actual.at(i), expected.at(i)),
                      qPrintable(QStringLiteral("value %1: %2, expected %3").arg(i).arg(actual.at(i)).arg(expected.at(i))));
     }
-
-    // Where the eased cycle passes a third, the shape stands exactly on the second key frame.
-    void shapeFlowPassesTheKeyFrames()
-    {
-        double third = 0; // the cycle fraction whose eased value is 1/3
-        for (double low = 0, high = 1; high - low > 1e-12;) {
-            third = (low + high) / 2;
-            (VintrelleWelcomeEase(third) < 1.0 / 3 ? low : high) = third;
-        }
-        const VintrelleWelcomeTransform even = VintrelleWelcomeShapeFlow(0, third * 13);
-        QVERIFY(near(even.scaleX, 1.2) && near(even.scaleY, 0.8) && near(even.translateX, 58) && near(even.translateY, -38)
-                && near(even.rotation, 0.18));
-        const VintrelleWelcomeTransform odd = VintrelleWelcomeShapeFlow(1, third * 16 - 3.7);
-        QVERIFY(near(odd.translateX, -64) && near(odd.translateY, 40));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestWelcomeMotion)
