@@ -7,6 +7,7 @@
 #include "VintrelleNativeNamePrompt.h"
 #include "VintrelleNativeSearch.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleNativeWelcome.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
 #include "VintrellePlatform.h"
@@ -15,6 +16,7 @@
 #include "VintrelleStatusItem.h"
 #include "VintrelleUserLibraryChooser.h"
 #include "VintrelleWindowActions.h"
+#include "VintrelleWindowHelpers.h"
 
 #include <QApplication>
 #include <QAction>
@@ -60,6 +62,7 @@ void VintrelleAppDelegate::launch()
     askForAccessibilityOnce();
     installGlobalInput();
     installEditor();
+    installWelcome();
     openVintrelle();
 }
 
@@ -308,6 +311,8 @@ void VintrelleAppDelegate::installEditor()
         if (!self)
             return;
         self->closeQuickMenu();
+        if (self->hideWelcomeWindow)
+            self->hideWelcomeWindow();
         self->m_editor->updateLibrary(self->m_quickMenuCategories);
         self->m_editor->showAtTopLeft(self->secondaryWindowAnchor());
     };
@@ -377,6 +382,66 @@ void VintrelleAppDelegate::openNativePluginSearch(const QString &categoryID)
         self->m_search->updateLibrary(self->m_quickMenuCategories);
         self->m_search->openForCategory(categoryID, anchor);
     });
+}
+
+// The welcome window of --welcome, made at its first showing and kept. It follows the
+// connection while open; toggling, a loaded plug-in and the quick menu hide it with the other
+// secondary windows.
+void VintrelleAppDelegate::installWelcome()
+{
+    QPointer<VintrelleAppDelegate> self(this);
+    showWelcomeWindow = [self] {
+        if (self)
+            self->showNativeWelcome();
+    };
+    hideWelcomeWindow = [self] {
+        if (self && self->m_welcome)
+            self->m_welcome->hide();
+    };
+    connect(this, &VintrelleAppDelegate::quickMenuConnectedChanged, this, [this](bool connected) {
+        if (m_welcome)
+            m_welcome->updateConnected(connected, !m_quickMenuCategories.isEmpty());
+    });
+}
+
+void VintrelleAppDelegate::showNativeWelcome()
+{
+    QPointer<VintrelleAppDelegate> self(this);
+    if (!m_welcome) {
+        m_welcome = std::make_unique<VintrelleNativeWelcome>(VintrelleCompositorActive());
+        m_welcome->onMoved = [self](QWidget *window) {
+            if (self)
+                self->rememberNativeWindowPosition(window->pos());
+        };
+        m_welcome->onClose = [self] {
+            if (self)
+                self->returnToMainMenu();
+        };
+        m_welcome->onLibrary = [self] {
+            if (!self)
+                return;
+            self->m_welcome->hide();
+            if (!self->m_quickMenuCategories.isEmpty())
+                self->returnToMainMenu();
+            else if (self->performNativeEdit)
+                self->performNativeEdit(QJsonObject{{"op", "addCategoryPrompt"}, {"categoryID", ""}}, self->secondaryWindowAnchor());
+        };
+        addSecondaryWindow(m_welcome->window());
+    }
+    // The connect button offers the settings window only once there is one.
+    m_welcome->onConnect = openSettingsWindow ? std::function<void()>([self] {
+        if (self && self->openSettingsWindow)
+            self->openSettingsWindow();
+    }) : nullptr;
+    m_welcome->setReducedMotion(m_platform->prefersReducedMotion());
+
+    const QPoint anchor = secondaryWindowAnchor();
+    closeQuickMenu();
+    for (const QPointer<QWidget> &window : std::as_const(m_secondaryWindows))
+        if (window)
+            window->hide();
+    m_welcome->updateConnected(m_quickMenuConnected, !m_quickMenuCategories.isEmpty());
+    m_welcome->openAtPoint(anchor);
 }
 
 void VintrelleAppDelegate::installQuickMenu()

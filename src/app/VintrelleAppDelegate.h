@@ -25,6 +25,7 @@ class VintrelleEditEntryPoints;
 class VintrelleNativeEdit;
 class VintrelleNativeNamePrompt;
 class VintrelleNativeSearch;
+class VintrelleNativeWelcome;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
 
@@ -97,6 +98,8 @@ public:
     VintrelleQuickMenuPresenter *quickMenu() const { return m_quickMenu.get(); }
     VintrelleNativeEdit *editor() const { return m_editor.get(); }
     VintrelleNativeSearch *pluginSearch() const { return m_search.get(); }
+    // Made by the first welcome; null before.
+    VintrelleNativeWelcome *welcome() const { return m_welcome.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
@@ -132,6 +135,8 @@ private:
     void installEditor();
     void installPluginSearch();
     void openNativePluginSearch(const QString &categoryID);
+    void installWelcome();
+    void showNativeWelcome();
     QTimer m_connectionTimer;
     QJsonArray m_quickMenuCategories;
     bool m_quickMenuConnected = false;
@@ -144,6 +149,7 @@ private:
     std::unique_ptr<VintrelleNativeEdit> m_editor;
     std::unique_ptr<VintrelleEditEntryPoints> m_editEntryPoints;
     std::unique_ptr<VintrelleNativeSearch> m_search;
+    std::unique_ptr<VintrelleNativeWelcome> m_welcome;
     int m_quickMenuOpenings = 0;
     QPoint m_lastQuickMenuPoint;
     QList<QPointer<QWidget>> m_secondaryWindows;

@@ -1,9 +1,18 @@
 #include "VintrellePlatform.h"
+#include "VintrelleReducedMotion.h"
 
 #include "null/VintrelleNullPlatform.h"
 #include "x11/VintrelleX11Platform.h"
 
 #include <QGuiApplication>
+#include <QStandardPaths>
+
+// Linux desktops keep the setting in configuration files, whatever the display; a backend that
+// can ask the desktop directly does so first.
+bool VintrellePlatform::prefersReducedMotion() const
+{
+    return VintrelleDesktopReducesMotion(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation));
+}
 
 std::unique_ptr<VintrellePlatform> VintrelleCreatePlatform()
 {

@@ -14,6 +14,9 @@ public:
 
     // Asks the desktop to let the user grant that trust, where the desktop has such a prompt.
     virtual void requestAccessibilityTrust() = 0;
+
+    // Whether the user asked the desktop to reduce motion (read afresh on every call).
+    virtual bool prefersReducedMotion() const;
 };
 
 // The backend for the running Qt platform: X11 on "xcb", the null backend otherwise.

@@ -1,7 +1,11 @@
 #include "VintrelleTestSupport.h"
 #include "VintrelleAppDelegate.h"
 #include "VintrelleCommandLine.h"
+#include "VintrelleGlassButton.h"
 #include "VintrelleNativeStore.h"
+#include "VintrelleNativeWelcome.h"
+#include "VintrelleWelcomeArt.h"
+#include "VintrelleWelcomeStatus.h"
 #include "VintrelleRunModalAlert.h"
 #include "VintrelleScriptedServer.h"
 #include "VintrelleStatusItem.h"
@@ -117,36 +121,121 @@ private slots:
     void welcomeReplacesTheFirstMenu_data()
     {
         QTest::addColumn<bool>("welcome");
-        QTest::addColumn<bool>("hook");
         QTest::addColumn<int>("menus");
-        QTest::addColumn<int>("welcomes");
-        QTest::newRow("plain start") << false << true << 1 << 0;
-        QTest::newRow("--welcome") << true << true << 0 << 1;
-        QTest::newRow("--welcome before the window exists") << true << false << 1 << 0;
+        QTest::newRow("plain start") << false << 1;
+        QTest::newRow("--welcome") << true << 0;
     }
 
     void welcomeReplacesTheFirstMenu()
     {
         QFETCH(bool, welcome);
-        QFETCH(bool, hook);
         QFETCH(int, menus);
-        QFETCH(int, welcomes);
-        VintrelleAppDelegate delegate(welcome);
-        int shown = 0;
-        if (hook)
-            delegate.showWelcomeWindow = [&shown] { ++shown; };
-        QSignalSpy ready(&delegate, &VintrelleAppDelegate::libraryReady);
-        delegate.launch();
-        QVERIFY(!ready.isEmpty() || ready.wait(10000));
+        auto delegate = launched(welcome);
+        QVERIFY(delegate);
+        QTRY_COMPARE(delegate->quickMenuOpenings() + (delegate->welcome() ? 1 : 0), 1);
         QTest::qWait(20);
-        QCOMPARE(delegate.quickMenuOpenings(), menus);
-        QCOMPARE(shown, welcomes);
-        // Later openings always show the menu.
-        delegate.closeQuickMenu();
-        QTRY_VERIFY(!delegate.isQuickMenuOpen());
-        delegate.openVintrelle();
-        QTRY_COMPARE(delegate.quickMenuOpenings(), menus + 1);
-        QCOMPARE(shown, welcomes);
+        QCOMPARE(delegate->quickMenuOpenings(), menus);
+        QCOMPARE(delegate->welcome() && delegate->welcome()->isVisible(), welcome);
+        if (welcome) {
+            QVERIFY(delegate->welcome()->art()->isAnimating());
+            QCOMPARE(delegate->welcome()->libraryButton()->text(), QStringLiteral("OPEN YOUR LIBRARY"));
+            // Toggling hides it and opens nothing.
+            delegate->toggleVintrelle();
+            QVERIFY(!delegate->welcome()->isVisible());
+            QVERIFY(!delegate->welcome()->art()->isAnimating());
+            QTest::qWait(20);
+            QCOMPARE(delegate->quickMenuOpenings(), 0);
+            delegate->showWelcomeWindow();
+            QVERIFY(delegate->welcome()->isVisible());
+        } else {
+            delegate->closeQuickMenu();
+            QTRY_VERIFY(!delegate->isQuickMenuOpen());
+        }
+        // Later openings show the menu, and the welcome window goes.
+        delegate->openVintrelle();
+        QTRY_COMPARE(delegate->quickMenuOpenings(), menus + 1);
+        QVERIFY(!delegate->welcome() || !delegate->welcome()->isVisible());
+    }
+
+    // The library button: an empty library asks for the first category's name, and the name
+    // given becomes a category; otherwise the quick menu opens.
+    void welcomeLibraryButton_data()
+    {
+        QTest::addColumn<QJsonArray>("categories");
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<int>("menus");
+        QTest::newRow("empty library") << QJsonArray() << "CREATE YOUR FIRST CATEGORY" << 0;
+        QTest::newRow("categories") << QJsonArray{categoryObject("C1", "Synths")} << "OPEN YOUR LIBRARY" << 1;
+    }
+
+    void welcomeLibraryButton()
+    {
+        QFETCH(QJsonArray, categories);
+        QFETCH(QString, title);
+        QFETCH(int, menus);
+        writeFile(m_home.libraryPath(), compact(stateWith(categories)));
+        auto delegate = launched(true);
+        QVERIFY(delegate);
+        QTRY_VERIFY(delegate->welcome() && delegate->welcome()->isVisible());
+        QCOMPARE(delegate->welcome()->libraryButton()->text(), title);
+        QTest::mouseClick(delegate->welcome()->libraryButton(), Qt::LeftButton);
+        QVERIFY(!delegate->welcome()->isVisible());
+        QTest::qWait(50);
+        QTRY_COMPARE(delegate->quickMenuOpenings(), menus);
+        QWidget *prompt = nullptr;
+        for (QWidget *window : QApplication::topLevelWidgets())
+            if (window->isVisible() && window->windowTitle() == u"New Category")
+                prompt = window;
+        QCOMPARE(prompt != nullptr, categories.isEmpty());
+        if (!prompt)
+            return;
+        auto *field = prompt->findChild<QLineEdit *>();
+        QVERIFY(field);
+        QTest::keyClicks(field, "Drums");
+        QTest::keyClick(field, Qt::Key_Return);
+        QTRY_COMPARE(delegate->quickMenuCategories().size(), 1);
+        QCOMPARE(delegate->quickMenuCategories().first()["name"].toString(), QStringLiteral("Drums"));
+        QVERIFY(readFile(m_home.libraryPath()).contains("\"Drums\""));
+    }
+
+    // The status and the connect button follow the bridge while the window is open; the button
+    // opens the settings window.
+    void welcomeFollowsTheConnection()
+    {
+        const QByteArray healthy = R"({"ok":true,"data":{"configured":true}})";
+        const QByteArray refusedEmptyQuery = R"({"ok":false,"error":{"code":"invalid_request","message":"Empty."}})";
+        S bridge;
+        bridge.script << S::json(200, healthy) << S::json(400, refusedEmptyQuery);
+        bridge.fallback = S::close(); // then Ableton goes away
+        writeLibrary(bridge.url());
+        VintrelleAppDelegate delegate(true);
+        int settingsOpened = 0;
+        delegate.openSettingsWindow = [&settingsOpened] { ++settingsOpened; };
+        delegate.launch();
+        QTRY_VERIFY(delegate.welcome() && delegate.welcome()->isVisible());
+        VintrelleNativeWelcome *welcome = delegate.welcome();
+        QTRY_COMPARE(welcome->connectButton()->text(), QStringLiteral("CONNECTED TO ABLETON ✓"));
+        QVERIFY(welcome->header()->connected());
+        QVERIFY(!welcome->header()->isPulsing());
+        delegate.connection()->check([](bool) {});
+        QTRY_COMPARE(welcome->connectButton()->text(), QStringLiteral("CONNECT TO ABLETON"));
+        QVERIFY(!welcome->header()->connected());
+        QVERIFY(welcome->header()->isPulsing());
+        QVERIFY(welcome->isVisible());
+        QVERIFY(welcome->connectButton()->isEnabled());
+        QTest::mouseClick(welcome->connectButton(), Qt::LeftButton);
+        QCOMPARE(settingsOpened, 1);
+    }
+
+    // Escape closes the welcome window and returns to the quick menu.
+    void welcomeEscapeReturnsToTheMenu()
+    {
+        auto delegate = launched(true);
+        QVERIFY(delegate);
+        QTRY_VERIFY(delegate->welcome() && delegate->welcome()->isVisible());
+        QTest::keyClick(delegate->welcome()->window(), Qt::Key_Escape);
+        QVERIFY(!delegate->welcome()->isVisible());
+        QTRY_COMPARE(delegate->quickMenuOpenings(), 1);
     }
 
     void toggleHidesWindowsOrOpens_data()

@@ -8,4 +8,7 @@ class VintrelleX11Platform : public VintrellePlatform
 public:
     bool isAccessibilityTrusted() const override { return true; }
     void requestAccessibilityTrust() override {}
+
+    // The settings daemon's word (XSETTINGS) when one runs, else the desktop's settings files.
+    bool prefersReducedMotion() const override;
 };
