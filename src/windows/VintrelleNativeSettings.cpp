@@ -196,6 +196,27 @@ protected:
     }
 };
 
+// A pop-up button with up and down chevrons at its right end, drawn here since the dark style
+// sheet leaves the platform's arrow out.
+class SettingsPopUp : public QComboBox
+{
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void paintEvent(QPaintEvent *event) override
+    {
+        QComboBox::paintEvent(event);
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor colour = isEnabled() ? primaryText : QColor(0x5c, 0x5c, 0x64);
+        painter.setPen(QPen(colour, 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        const QPointF centre(width() - 12.5, height() / 2.0);
+        painter.drawPolyline(QPolygonF({centre + QPointF(-3, -1.5), centre + QPointF(0, -4.5), centre + QPointF(3, -1.5)}));
+        painter.drawPolyline(QPolygonF({centre + QPointF(-3, 1.5), centre + QPointF(0, 4.5), centre + QPointF(3, 1.5)}));
+    }
+};
+
 QLabel *wrappingLabel(const QString &text, const char *name, QWidget *parent)
 {
     auto *label = new QLabel(text, parent);
@@ -275,7 +296,6 @@ VintrelleNativeSettings::VintrelleNativeSettings()
 {
     setWindowTitle(connectionPane);
     setAttribute(Qt::WA_TranslucentBackground);
-    setStyleSheet(QString::fromLatin1(panelStyle));
     QPalette colours = palette();
     colours.setColor(QPalette::WindowText, primaryText);
     colours.setColor(QPalette::Text, primaryText);
@@ -332,6 +352,10 @@ VintrelleNativeSettings::VintrelleNativeSettings()
     m_status->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     m_status->setGeometry(20, chromeHeight + contentHeight - 12 - 28, panelWidth - 40, 28);
 
+    // The dark style stays on the window's own views: its dialogs keep the desktop's look.
+    for (QWidget *view : {toolbar, static_cast<QWidget *>(m_tabs), static_cast<QWidget *>(m_status), static_cast<QWidget *>(m_close)})
+        view->setStyleSheet(QString::fromLatin1(panelStyle));
+
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, this, &VintrelleNativeSettings::cancelOperation);
@@ -370,12 +394,12 @@ QWidget *VintrelleNativeSettings::buildPreferencesPane()
     QVBoxLayout *stack = paneStack(pane);
     stack->addWidget(wrappingLabel(tr("Open Vintrelle with a double right-click or your keyboard shortcut."), "text", pane));
 
-    m_combo = new QComboBox;
+    m_combo = new SettingsPopUp;
     for (const VintrelleShortcutChoice &choice : VintrelleShortcutChoices())
         m_combo->addItem(choice.title, choice.combo);
     m_combo->setMinimumWidth(150);
     connect(m_combo, &QComboBox::activated, this, &VintrelleNativeSettings::comboChanged);
-    m_letter = new QComboBox;
+    m_letter = new SettingsPopUp;
     for (char letter = 'A'; letter <= 'Z'; ++letter)
         m_letter->addItem(QString(QLatin1Char(letter)));
     m_letter->setCurrentText(QStringLiteral("P"));
@@ -624,7 +648,7 @@ void VintrelleNativeSettings::undo()
 
 void VintrelleNativeSettings::reset()
 {
-    auto *alert = new QMessageBox(QMessageBox::Warning, tr("Reset Library?"),
+    auto *alert = new QMessageBox(QMessageBox::Warning, QStringLiteral("Vintrelle"),
                                   tr("Reset Library?"), QMessageBox::NoButton, this);
     alert->setInformativeText(tr("This removes all categories and plug-ins. You can undo it from Edit."));
     QPushButton *confirm = alert->addButton(tr("Reset Library"), QMessageBox::DestructiveRole);
@@ -682,7 +706,7 @@ void VintrelleNativeSettings::importFile(const QString &path)
 
 void VintrelleNativeSettings::askImportMode(const QString &text)
 {
-    auto *question = new QMessageBox(QMessageBox::Question, tr("Import Library"), tr("Import Library"),
+    auto *question = new QMessageBox(QMessageBox::Question, QStringLiteral("Vintrelle"), tr("Import Library"),
                                      QMessageBox::NoButton, this);
     question->setInformativeText(tr("Merge adds new folders and plug-ins. Replace exchanges the entire library. "
                                     "Either can be undone from Edit."));
