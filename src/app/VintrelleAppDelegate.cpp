@@ -5,6 +5,7 @@
 #include "VintrelleEditEntryPoints.h"
 #include "VintrelleNativeEdit.h"
 #include "VintrelleNativeNamePrompt.h"
+#include "VintrelleNativeSettings.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
@@ -58,6 +59,8 @@ void VintrelleAppDelegate::launch()
     connect(m_statusItem.get(), &VintrelleStatusItem::quitRequested, this, &VintrelleAppDelegate::quit);
     askForAccessibilityOnce();
     installGlobalInput();
+    // Before the editor, whose window actions and buttons offer the settings once they exist.
+    openSettingsWindow = [self = QPointer(this)] { if (self) self->openQuickMenuSettings(); };
     installEditor();
     openVintrelle();
 }
@@ -166,6 +169,37 @@ void VintrelleAppDelegate::openNativeSettings()
 {
     if (openSettingsWindow)
         openSettingsWindow();
+}
+
+void VintrelleAppDelegate::openQuickMenuSettings()
+{
+    QTimer::singleShot(0, this, [self = QPointer(this)] {
+        if (!self)
+            return;
+        if (!self->m_startup.isReady())
+            return self->openVintrelle();
+        if (!self->m_nativeSettings) {
+            self->m_nativeSettings = std::make_unique<VintrelleNativeSettings>();
+            VintrelleNativeSettings *settings = self->m_nativeSettings.get();
+            settings->command = [self](const QJsonObject &command, VintrelleReply reply) {
+                if (!self)
+                    return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
+                self->executeNativeCommand(command, std::move(reply));
+            };
+            settings->onClose = [self] { if (self) self->returnToMainMenu(); };
+            settings->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
+            self->addSecondaryWindow(settings);
+        }
+        const QPoint anchor = self->secondaryWindowAnchor();
+        self->closeQuickMenu();
+        if (self->hideWelcomeWindow)
+            self->hideWelcomeWindow();
+        // The editor and the search window make way for the settings.
+        for (const QPointer<QWidget> &window : std::as_const(self->m_secondaryWindows))
+            if (window && window != self->m_nativeSettings.get())
+                window->hide();
+        self->m_nativeSettings->openAtPoint(anchor);
+    });
 }
 
 void VintrelleAppDelegate::quit()

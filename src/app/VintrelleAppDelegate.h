@@ -24,6 +24,7 @@ class VintrelleQuickMenuPresenter;
 class VintrelleEditEntryPoints;
 class VintrelleNativeEdit;
 class VintrelleNativeNamePrompt;
+class VintrelleNativeSettings;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
 
@@ -50,6 +51,10 @@ public:
     void openVintrelle();
     void toggleVintrelle();
     void openNativeSettings();
+    // The settings window, on the next turn: created on first use, at the secondary windows'
+    // anchor, in place of the other secondary windows. Before the library is ready this opens
+    // Vintrelle instead, which starts the library.
+    void openQuickMenuSettings();
     void quit();
 
     // The one command entry point of every window (answers exactly once, on the main thread).
@@ -95,6 +100,7 @@ public:
     VintrelleGlobalInput *globalInput() const { return m_globalInput.get(); }
     VintrelleQuickMenuPresenter *quickMenu() const { return m_quickMenu.get(); }
     VintrelleNativeEdit *editor() const { return m_editor.get(); }
+    VintrelleNativeSettings *nativeSettings() const { return m_nativeSettings.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
@@ -138,6 +144,7 @@ private:
     std::unique_ptr<VintrelleQuickMenuPresenter> m_quickMenu;
     std::unique_ptr<VintrelleNativeNamePrompt> m_namePrompt;
     std::unique_ptr<VintrelleNativeEdit> m_editor;
+    std::unique_ptr<VintrelleNativeSettings> m_nativeSettings;
     std::unique_ptr<VintrelleEditEntryPoints> m_editEntryPoints;
     int m_quickMenuOpenings = 0;
     QPoint m_lastQuickMenuPoint;
