@@ -504,8 +504,8 @@ void VintrelleNativeSettings::openAtPoint(const QPoint &topLeft)
         const int letterIndex = self->m_letter->findText(letter.isEmpty() ? QStringLiteral("P") : letter);
         if (letterIndex >= 0)
             self->m_letter->setCurrentIndex(letterIndex);
-        if (truthy(preferences.value("login")))
-            self->m_login->setChecked(true);
+        // Both ways: a switch flipped but never saved must not outlive its window.
+        self->m_login->setChecked(truthy(preferences.value("login")));
         self->comboChanged();
         self->showStatus(error.value_or(QString()));
     });

@@ -206,7 +206,9 @@ private slots:
         QCOMPARE(settings.letter()->count(), 26);
         QCOMPARE(settings.letter()->itemText(25), QStringLiteral("Z"));
         settings.status()->setText("stale");
+        settings.login()->setChecked(true); // flipped, never saved
         settings.openAtPoint(QPoint(30, 30));
+        QVERIFY(!settings.login()->isChecked());
         QCOMPARE(settings.combo()->currentText(), shownCombo);
         QCOMPARE(settings.letter()->currentText(), shownLetter);
         QCOMPARE(settings.letter()->isEnabled(), letterEnabled);
