@@ -6,6 +6,7 @@
 #include "VintrelleNativeEdit.h"
 #include "VintrelleNativeNamePrompt.h"
 #include "VintrelleNativeSearch.h"
+#include "VintrelleNativeSettings.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleNativeWelcome.h"
 #include "VintrelleQuickMenuPresenter.h"
@@ -61,6 +62,8 @@ void VintrelleAppDelegate::launch()
     connect(m_statusItem.get(), &VintrelleStatusItem::quitRequested, this, &VintrelleAppDelegate::quit);
     askForAccessibilityOnce();
     installGlobalInput();
+    // Before the editor, whose window actions and buttons offer the settings once they exist.
+    openSettingsWindow = [self = QPointer(this)] { if (self) self->openQuickMenuSettings(); };
     installEditor();
     installWelcome();
     openVintrelle();
@@ -172,6 +175,37 @@ void VintrelleAppDelegate::openNativeSettings()
         openSettingsWindow();
 }
 
+void VintrelleAppDelegate::openQuickMenuSettings()
+{
+    QTimer::singleShot(0, this, [self = QPointer(this)] {
+        if (!self)
+            return;
+        if (!self->m_startup.isReady())
+            return self->openVintrelle();
+        if (!self->m_nativeSettings) {
+            self->m_nativeSettings = std::make_unique<VintrelleNativeSettings>();
+            VintrelleNativeSettings *settings = self->m_nativeSettings.get();
+            settings->command = [self](const QJsonObject &command, VintrelleReply reply) {
+                if (!self)
+                    return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
+                self->executeNativeCommand(command, std::move(reply));
+            };
+            settings->onClose = [self] { if (self) self->returnToMainMenu(); };
+            settings->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
+            self->addSecondaryWindow(settings);
+        }
+        const QPoint anchor = self->secondaryWindowAnchor();
+        self->closeQuickMenu();
+        if (self->hideWelcomeWindow)
+            self->hideWelcomeWindow();
+        // The editor and the search window make way for the settings.
+        for (const QPointer<QWidget> &window : std::as_const(self->m_secondaryWindows))
+            if (window && window != self->m_nativeSettings.get())
+                window->hide();
+        self->m_nativeSettings->openAtPoint(anchor);
+    });
+}
+
 void VintrelleAppDelegate::quit()
 {
     QCoreApplication::quit();
@@ -197,13 +231,15 @@ void VintrelleAppDelegate::nativeStoreReady()
         self->m_quickMenuConnected = connected;
         emit self->quickMenuConnectedChanged(connected);
     };
-    // After every save the quick menu shows the saved categories; whatever the start-up hooked
-    // in before keeps running.
+    // After every save the quick menu, the editor and the search show the saved categories before
+    // the command's reply arrives; whatever the start-up hooked in before keeps running.
     m_startup.store()->changed = [self = QPointer(this), before = m_startup.store()->changed] {
         if (self && self->m_startup.store()->state()) {
             self->m_quickMenuCategories = self->m_startup.store()->state()->value("categories").toArray();
             if (self->m_editor)
                 self->m_editor->updateLibrary(self->m_quickMenuCategories);
+            if (self->m_search)
+                self->m_search->updateLibrary(self->m_quickMenuCategories);
         }
         if (before)
             before();
@@ -351,17 +387,6 @@ void VintrelleAppDelegate::installPluginSearch()
     m_search->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
     m_search->setConnected(m_quickMenuConnected);
     connect(this, &VintrelleAppDelegate::quickMenuConnectedChanged, m_search.get(), &VintrelleNativeSearch::setConnected);
-    connect(this, &VintrelleAppDelegate::libraryReady, m_search.get(), [self] {
-        VintrelleNativeStore *store = self ? self->m_startup.store() : nullptr;
-        if (!store)
-            return;
-        store->changed = [self, before = store->changed] {
-            if (before)
-                before(); // brings the categories up to date
-            if (self && self->m_search)
-                self->m_search->updateLibrary(self->m_quickMenuCategories);
-        };
-    });
     addSecondaryWindow(m_search.get());
     m_editor->onAddPlugin = [self](const QString &categoryID) { if (self) self->openNativePluginSearch(categoryID); };
 }

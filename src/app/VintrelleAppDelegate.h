@@ -26,6 +26,7 @@ class VintrelleNativeEdit;
 class VintrelleNativeNamePrompt;
 class VintrelleNativeSearch;
 class VintrelleNativeWelcome;
+class VintrelleNativeSettings;
 class VintrelleSingleInstance;
 class VintrelleStatusItem;
 
@@ -52,6 +53,10 @@ public:
     void openVintrelle();
     void toggleVintrelle();
     void openNativeSettings();
+    // The settings window, on the next turn: created on first use, at the secondary windows'
+    // anchor, in place of the other secondary windows. Before the library is ready this opens
+    // Vintrelle instead, which starts the library.
+    void openQuickMenuSettings();
     void quit();
 
     // The one command entry point of every window (answers exactly once, on the main thread).
@@ -100,6 +105,7 @@ public:
     VintrelleNativeSearch *pluginSearch() const { return m_search.get(); }
     // Made by the first welcome; null before.
     VintrelleNativeWelcome *welcome() const { return m_welcome.get(); }
+    VintrelleNativeSettings *nativeSettings() const { return m_nativeSettings.get(); }
     const QJsonArray &quickMenuCategories() const { return m_quickMenuCategories; }
     bool quickMenuConnected() const { return m_quickMenuConnected; }
     const QTimer &connectionTimer() const { return m_connectionTimer; }
@@ -147,6 +153,7 @@ private:
     std::unique_ptr<VintrelleQuickMenuPresenter> m_quickMenu;
     std::unique_ptr<VintrelleNativeNamePrompt> m_namePrompt;
     std::unique_ptr<VintrelleNativeEdit> m_editor;
+    std::unique_ptr<VintrelleNativeSettings> m_nativeSettings;
     std::unique_ptr<VintrelleEditEntryPoints> m_editEntryPoints;
     std::unique_ptr<VintrelleNativeSearch> m_search;
     std::unique_ptr<VintrelleNativeWelcome> m_welcome;

@@ -78,6 +78,18 @@ bool VintrelleIsShortcutCombo(const QString &combo)
     return combo == doubleOption || combo == controlOption || combo == commandShift || combo == controlShift;
 }
 
+const QList<VintrelleShortcutChoice> &VintrelleShortcutChoices()
+{
+    using namespace VintrelleShortcutCombo;
+    static const QList<VintrelleShortcutChoice> choices{
+        {doubleOption, QStringLiteral("Double-tap Alt")},
+        {controlOption, QStringLiteral("Control\u2013Alt")},
+        {commandShift, QStringLiteral("Super\u2013Shift")},
+        {controlShift, QStringLiteral("Control\u2013Shift")},
+    };
+    return choices;
+}
+
 QString VintrelleShortcutLetterForKeyCode(int keyCode)
 {
     return keyCode < 0 ? QString() : ShortcutKeys().key(keyCode);

@@ -2,6 +2,7 @@
 
 #include <QHash>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 // The keyboard shortcut preference: stored values, their defaults and what they mean.
@@ -35,6 +36,14 @@ QString VintrelleShortcutTitle(const QString &combo, const QString &letter);
 // The combination in the words of this desktop: Alt for Option, Super for Command.
 QString VintrelleShortcutComboDisplayName(const QString &combo);
 bool VintrelleIsShortcutCombo(const QString &combo);
+// The four combinations in the order a chooser offers them, each with its title in this
+// desktop's words ("Double-tap Alt", "Control–Alt", "Super–Shift", "Control–Shift").
+struct VintrelleShortcutChoice
+{
+    QString combo;
+    QString title;
+};
+const QList<VintrelleShortcutChoice> &VintrelleShortcutChoices();
 // The letter for a key code of ShortcutKeys; empty for any other code.
 QString VintrelleShortcutLetterForKeyCode(int keyCode);
 // The modifier bits that must at least be held for a key press to match the combination when

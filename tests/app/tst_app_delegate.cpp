@@ -2,8 +2,11 @@
 #include "VintrelleAppDelegate.h"
 #include "VintrelleCommandLine.h"
 #include "VintrelleGlassButton.h"
+#include "VintrelleNativeEdit.h"
+#include "VintrelleNativeSettings.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleNativeWelcome.h"
+#include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleWelcomeArt.h"
 #include "VintrelleWelcomeStatus.h"
 #include "VintrelleRunModalAlert.h"
@@ -327,6 +330,7 @@ private slots:
         auto delegate = launched();
         QVERIFY(delegate);
         int opened = 0;
+        delegate->openSettingsWindow = nullptr;
         if (settingsWindow)
             delegate->openSettingsWindow = [&opened] { ++opened; };
         QTRY_COMPARE(delegate->quickMenuOpenings(), 1); // the menu of the launch hides windows as it opens
@@ -351,6 +355,54 @@ private slots:
         QTRY_VERIFY(!delegate->connection()->loading());
         QCOMPARE(!editor.isVisible(), windowsClosed);
         QCOMPARE(opened, settingsOpened);
+    }
+
+    // The quick menu's SETTINGS row opens the settings window in place of the editor, wired to the
+    // router; closing it returns to the quick menu. Before the library is ready the same request
+    // starts the library and shows the quick menu instead.
+    void settingsOpenFromTheQuickMenu_data()
+    {
+        QTest::addColumn<bool>("launchedFirst");
+        QTest::newRow("library ready") << true;
+        QTest::newRow("library not ready") << false;
+    }
+
+    void settingsOpenFromTheQuickMenu()
+    {
+        QFETCH(bool, launchedFirst);
+        auto delegate = launchedFirst ? launched() : std::make_unique<VintrelleAppDelegate>();
+        QVERIFY(delegate);
+        if (!launchedFirst) {
+            delegate->openQuickMenuSettings();
+            QVERIFY(!delegate->nativeSettings()); // on the next turn, never inside the request
+            QTRY_COMPARE(delegate->quickMenuOpenings(), 1);
+            QVERIFY(!delegate->nativeSettings());
+            return;
+        }
+        QTRY_COMPARE(delegate->quickMenuOpenings(), 1);
+        QVERIFY(delegate->quickMenu()->onSettings); // the SETTINGS row is enabled
+        QAction *settingsAction = delegate->editor()->actions().value(1);
+        QVERIFY(settingsAction && settingsAction->isEnabled());
+        delegate->openNativeEditor();
+        QVERIFY(delegate->editor()->isVisible());
+
+        delegate->quickMenu()->onSettings();
+        QTRY_VERIFY(delegate->nativeSettings() && delegate->nativeSettings()->isVisible());
+        VintrelleNativeSettings *settings = delegate->nativeSettings();
+        QVERIFY(!delegate->editor()->isVisible());
+        QVERIFY(!delegate->isQuickMenuOpen());
+        settings->selectPane(VintrelleNativeSettings::libraryPane);
+        settings->addStarterCategories();
+        QCOMPARE(settings->status()->text(), QStringLiteral("Default categories are ready. Undo changes in Edit."));
+        QVERIFY(delegate->quickMenuCategories().size() > 1); // the change reached the quick menu
+
+        settings->hide();
+        settingsAction->trigger(); // a second request reuses the window
+        QTRY_VERIFY(settings->isVisible());
+        QCOMPARE(delegate->nativeSettings(), settings);
+        settings->cancelOperation();
+        QTRY_COMPARE(delegate->quickMenuOpenings(), 2);
+        QVERIFY(!settings->isVisible());
     }
 
     // The installation asks for the User Library when none is detected.
