@@ -203,7 +203,6 @@ private slots:
         addColumns<QString, bool, QString>({"bridgeUrl", "rightToken", "error"});
         QTest::newRow("library's address and token") << "http://127.0.0.1:%1" << true << QString();
         QTest::newRow("wrong token") << "http://127.0.0.1:%1" << false << "The connection key does not match. Reinstall the connection in Settings, then restart Ableton.";
-        QTest::newRow("not local") << "http://192.0.2.7:%1" << true << "The Ableton connection must use a local address. Reinstall the connection in Settings.";
     }
     void bridgeSettingsComeFromTheLibrary()
     {

@@ -50,7 +50,6 @@ private slots:
             << QByteArray("{\"op\":\"rename\",\"id\":\"starter-2\",\"name\":\"Bass\"}\n{\"op\":\"delete\",\"id\":\"gone\"}\n"
                           "{\"op\":\"history\"}")
             << 1;
-        QTest::newRow("empty search") << QByteArray(R"({"op":"search","query":" \n "})") << 1;
         QTest::newRow("unknown entry") << QByteArray(R"({"op":"load","id":"nowhere"})") << 1;
         QTest::newRow("one bad line runs nothing")
             << QByteArray("{\"op\":\"rename\",\"id\":\"starter-3\",\"name\":\"Drums\"}\nnot json") << 2;
