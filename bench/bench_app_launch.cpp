@@ -6,14 +6,13 @@
 // instance's socket: the instance answers commands only once its library is ready.
 
 #include "VintrelleTestSupport.h"
-#include "VintrelleTestSupport.h"
+#include "VintrelleBenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QThread>
 
-#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -76,9 +75,5 @@ BENCHMARK(launchToReady)->Name("launch_to_ready/limits")->Args({2000, 20000})->U
 
 int main(int argc, char **argv)
 {
-    QCoreApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return VintrelleRunBenchmarks<QCoreApplication>(argc, argv);
 }

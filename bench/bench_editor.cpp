@@ -3,11 +3,11 @@
 //   ninja -C build-bench bench_editor && build-bench/bin/bench_editor --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
 
 #include "EditorHarness.h"
+#include "VintrelleBenchSupport.h"
 
 #include <QApplication>
 #include <QLineEdit>
 
-#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -103,10 +103,5 @@ BENCHMARK(renameFromClick)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return VintrelleRunBenchmarks<QApplication>(argc, argv, true);
 }

@@ -8,6 +8,7 @@
 // event; both are CLOCK_MONOTONIC milliseconds on Xvfb and Xorg, so it has 1 ms resolution.
 
 #include "VintrelleGlobalInput.h"
+#include "VintrelleBenchSupport.h"
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
@@ -19,7 +20,6 @@
 #include <X11/extensions/XTest.h>
 #include <X11/keysym.h>
 
-#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <chrono>
@@ -190,9 +190,5 @@ BENCHMARK(BM_IdleWakeups)->Arg(0)->Arg(1)->Iterations(1)->Unit(benchmark::kSecon
 
 int main(int argc, char **argv)
 {
-    QGuiApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return VintrelleRunBenchmarks<QGuiApplication>(argc, argv);
 }

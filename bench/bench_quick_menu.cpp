@@ -7,11 +7,11 @@
 //   build-bench/bin/bench_quick_menu --benchmark_repetitions=7 --benchmark_report_aggregates_only=true
 
 #include "menu/QuickMenuTestSupport.h"
+#include "VintrelleBenchSupport.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 
-#include <benchmark/benchmark.h>
 
 namespace {
 
@@ -135,10 +135,5 @@ BENCHMARK(deepestSubmenuAtTheLimits)->Unit(benchmark::kMillisecond)->UseManualTi
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return VintrelleRunBenchmarks<QApplication>(argc, argv, true);
 }

@@ -178,6 +178,52 @@ inline VintrelleRun runVintrelle(const QStringList &arguments, const QProcessEnv
 }
 #endif
 
+// What `program` prints on its standard output (it has 10 s to finish).
+inline QString outputOf(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(10000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+// Drives the X server like a user: `arguments` are xdotool's, separated by spaces.
+inline bool xdotool(const QString &arguments)
+{
+    return QProcess::execute("xdotool", arguments.split(u' ', Qt::SkipEmptyParts)) == 0;
+}
+
+#ifdef QT_NETWORK_LIB
+#include <QElapsedTimer>
+#include <QTcpSocket>
+
+// Everything a peer sends on `socket` until it closes; `closed` tells whether it closed within 10 s.
+inline QByteArray readToEnd(QTcpSocket &socket, bool *closed = nullptr)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray bytes;
+    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 10000) {
+        socket.waitForReadyRead(100);
+        bytes += socket.readAll();
+    }
+    if (closed)
+        *closed = socket.state() != QAbstractSocket::ConnectedState;
+    return bytes + socket.readAll();
+}
+
+// Everything a loopback server at `port` answers to `request`, sent on a connection of its own.
+inline QByteArray exchange(quint16 port, const QByteArray &request, bool *closed = nullptr)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(5000))
+        return "client failed";
+    socket.write(request);
+    return readToEnd(socket, closed);
+}
+#endif
+
 #if defined(VINTRELLE_BINARY) && defined(QT_NETWORK_LIB)
 #include <QLocalSocket>
 
@@ -297,6 +343,30 @@ inline std::shared_ptr<VintrelleModalAnswer> pressInNextModal(const QString &tit
     });
 }
 #endif
+
+// What a reply callback was given: how often, and the last result and error.
+struct VintrelleAnswer
+{
+    int calls = 0;
+    std::optional<QJsonObject> result;
+    std::optional<QString> error;
+};
+
+// Calls `start` with a reply callback that records into the answer returned; with `wait`, waits
+// up to 15 s for the first reply (callers check what arrived).
+template <typename Start>
+std::shared_ptr<VintrelleAnswer> recordAnswer(Start start, bool wait = false)
+{
+    auto answer = std::make_shared<VintrelleAnswer>();
+    start([answer](std::optional<QJsonObject> result, std::optional<QString> error) {
+        ++answer->calls;
+        answer->result = std::move(result);
+        answer->error = std::move(error);
+    });
+    if (wait)
+        (void)QTest::qWaitFor([&] { return answer->calls > 0; }, 15000);
+    return answer;
+}
 
 // Declares the columns of a data-driven test at once: addColumns<QString, int>({"name", "count"}).
 template <typename... Types>

@@ -62,16 +62,15 @@ void VintrelleEditHeader::paintEvent(QPaintEvent *)
 void VintrelleEditHeader::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton)
-        m_dragOffset = VintrelleBeginWindowDrag(window(), event);
+        m_drag.begin(window(), event);
 }
 
 void VintrelleEditHeader::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_dragOffset)
-        window()->move(event->globalPosition().toPoint() - *m_dragOffset);
+    m_drag.follow(window(), event);
 }
 
 void VintrelleEditHeader::mouseReleaseEvent(QMouseEvent *)
 {
-    m_dragOffset.reset();
+    m_drag.end();
 }

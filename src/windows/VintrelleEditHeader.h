@@ -3,9 +3,9 @@
 // The editor's header: the product name and the connection to Ableton, pulsing while it is down.
 // Pressing in it drags the window.
 
-#include <QWidget>
+#include "VintrelleWindowDrag.h"
 
-#include <optional>
+#include <QWidget>
 
 class QTimer;
 
@@ -30,5 +30,5 @@ protected:
 private:
     bool m_connected = false;
     QTimer *m_pulse;
-    std::optional<QPoint> m_dragOffset;
+    VintrelleWindowDrag m_drag;
 };

@@ -8,7 +8,6 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
-#include <QWindow>
 
 namespace {
 
@@ -149,22 +148,17 @@ void VintrelleNamePanel::mousePressEvent(QMouseEvent *event)
         QWidget::mousePressEvent(event);
         return;
     }
-    // Let the window manager move the window where it can; otherwise follow the pointer by hand.
-    if (windowHandle() && windowHandle()->startSystemMove())
-        return;
-    m_dragOffset = event->globalPosition().toPoint() - pos();
+    m_drag.begin(this, event);
 }
 
 void VintrelleNamePanel::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_dragOffset)
-        move(event->globalPosition().toPoint() - *m_dragOffset);
-    else
+    if (!m_drag.follow(this, event))
         QWidget::mouseMoveEvent(event);
 }
 
 void VintrelleNamePanel::mouseReleaseEvent(QMouseEvent *event)
 {
-    m_dragOffset.reset();
+    m_drag.end();
     QWidget::mouseReleaseEvent(event);
 }

@@ -3,10 +3,9 @@
 // The name prompt's window: a dark floating panel with a title, one text field, "Cancel" and a
 // primary "Save". It only reports what the user does; the prompt decides what that means.
 
-#include <QPoint>
-#include <QWidget>
+#include "VintrelleWindowDrag.h"
 
-#include <optional>
+#include <QWidget>
 
 class QLabel;
 class QLineEdit;
@@ -50,5 +49,5 @@ private:
     QPushButton *m_save;
     QPushButton *m_cancel;
     QPushButton *m_close;
-    std::optional<QPoint> m_dragOffset; // pointer minus window corner while the strip is dragged by hand
+    VintrelleWindowDrag m_drag;
 };

@@ -247,20 +247,19 @@ void VintrelleNativeEdit::resizeEvent(QResizeEvent *event)
 void VintrelleNativeEdit::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && event->position().y() < dragStripHeight)
-        m_dragOffset = VintrelleBeginWindowDrag(this, event);
+        m_drag.begin(this, event);
     else
         QWidget::mousePressEvent(event);
 }
 
 void VintrelleNativeEdit::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_dragOffset)
-        move(event->globalPosition().toPoint() - *m_dragOffset);
+    m_drag.follow(this, event);
 }
 
 void VintrelleNativeEdit::mouseReleaseEvent(QMouseEvent *)
 {
-    m_dragOffset.reset();
+    m_drag.end();
 }
 
 // ---- Actions ---------------------------------------------------------------------------------

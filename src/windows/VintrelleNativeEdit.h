@@ -8,6 +8,7 @@
 #include "VintrelleEditModel.h"
 #include "VintrelleEditOutline.h"
 #include "VintrelleReply.h"
+#include "VintrelleWindowDrag.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -115,5 +116,5 @@ private:
     bool m_expandingDragDestination = false;
     bool m_updating = false;
     quint64 m_historyGeneration = 0;
-    std::optional<QPoint> m_dragOffset;
+    VintrelleWindowDrag m_drag;
 };

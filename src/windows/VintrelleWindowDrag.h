@@ -7,11 +7,30 @@
 
 #include <optional>
 
-// Starts moving `window` with the pointer: the window manager moves it where it can; otherwise
-// the caller follows the pointer with the returned offset (pointer minus window corner).
-inline std::optional<QPoint> VintrelleBeginWindowDrag(QWidget *window, QMouseEvent *event)
+// Moves a window with the pointer from a press until the release: the window manager moves it
+// where it can; otherwise the window follows the pointer by hand.
+class VintrelleWindowDrag
 {
-    if (window->windowHandle() && window->windowHandle()->startSystemMove())
-        return std::nullopt;
-    return event->globalPosition().toPoint() - window->pos();
-}
+public:
+    void begin(QWidget *window, QMouseEvent *event)
+    {
+        if (window->windowHandle() && window->windowHandle()->startSystemMove())
+            m_offset.reset();
+        else
+            m_offset = event->globalPosition().toPoint() - window->pos();
+    }
+
+    // True when the pointer moved `window` by hand.
+    bool follow(QWidget *window, QMouseEvent *event) const
+    {
+        if (!m_offset)
+            return false;
+        window->move(event->globalPosition().toPoint() - *m_offset);
+        return true;
+    }
+
+    void end() { m_offset.reset(); }
+
+private:
+    std::optional<QPoint> m_offset; // pointer minus window corner while it is moved by hand
+};

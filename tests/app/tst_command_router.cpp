@@ -18,30 +18,12 @@ const QString notConfirmed = "Request sent, but loading was not confirmed. Check
 const QString forwardTimedOut = "Action timed out. Check Ableton before retrying a load.";
 const QString entryURI = "query:Plugins#VST3:Vendor:Pad Machine";
 
-struct Answer
+std::shared_ptr<VintrelleAnswer> send(VintrelleCommandRouter &router, const QJsonObject &command, bool wait = false)
 {
-    int calls = 0;
-    std::optional<QJsonObject> result;
-    std::optional<QString> error;
-};
-
-std::shared_ptr<Answer> send(VintrelleCommandRouter &router, const QJsonObject &command)
-{
-    auto answer = std::make_shared<Answer>();
-    router.executeNativeCommand(command, [answer](std::optional<QJsonObject> result, std::optional<QString> error) {
-        ++answer->calls;
-        answer->result = result;
-        answer->error = error;
-    });
-    return answer;
+    return recordAnswer([&](VintrelleReply reply) { router.executeNativeCommand(command, reply); }, wait);
 }
 
-std::shared_ptr<Answer> sendAndWait(VintrelleCommandRouter &router, const QJsonObject &command)
-{
-    auto answer = send(router, command);
-    (void)QTest::qWaitFor([&] { return answer->calls > 0; }, 15000); // callers check what arrived
-    return answer;
-}
+std::shared_ptr<VintrelleAnswer> sendAndWait(VintrelleCommandRouter &router, const QJsonObject &command) { return send(router, command, true); }
 
 // Stands in for the palette web view (not part of this build), which evaluates script later.
 class PageStandIn : public VintrellePageEvaluator
@@ -121,8 +103,8 @@ private slots:
 
     void searchQuery_data()
     {
-        QTest::addColumn<QJsonValue>("query");
-        QTest::addColumn<QByteArray>("encoded"); // empty: blank, nothing is sent
+        // encoded empty: blank, nothing is sent
+        addColumns<QJsonValue, QByteArray>({"query", "encoded"});
         QTest::newRow("empty") << QJsonValue("") << QByteArray();
         QTest::newRow("spaces and line breaks") << QJsonValue(" \n\t\r  ") << QByteArray();
         QTest::newRow("Unicode spaces") << QJsonValue(QStringLiteral("\u3000\u00a0\u2003")) << QByteArray();
@@ -136,8 +118,7 @@ private slots:
     }
     void searchQuery()
     {
-        QFETCH(QJsonValue, query);
-        QFETCH(QByteArray, encoded);
+        QFETCH(QJsonValue, query); QFETCH(QByteArray, encoded);
         VintrelleScriptedServer server;
         server.fallback = VintrelleScriptedServer::json(200, R"({"ok":true,"data":{"items":[]}})");
         configureBridge(server.port());
@@ -154,8 +135,8 @@ private slots:
     void loadOutcomes_data()
     {
         using S = VintrelleScriptedServer;
-        QTest::addColumn<S::Response>("response");
-        QTest::addColumn<QString>("error"); // empty: success with the bridge's data
+        // error empty: success with the bridge's data
+        addColumns<S::Response, QString>({"response", "error"});
         QTest::newRow("loaded") << S::json(200, R"({"ok":true,"data":{"loaded":true,"name":"Pad Machine"}})") << QString();
         QTest::newRow("loaded false") << S::json(200, R"({"ok":true,"data":{"loaded":false}})") << notConfirmed;
         QTest::newRow("no data") << S::json(200, R"({"ok":true})") << notConfirmed;
@@ -165,8 +146,7 @@ private slots:
     }
     void loadOutcomes()
     {
-        QFETCH(VintrelleScriptedServer::Response, response);
-        QFETCH(QString, error);
+        QFETCH(VintrelleScriptedServer::Response, response); QFETCH(QString, error);
         VintrelleScriptedServer server;
         server.fallback = response;
         configureBridge(server.port());
@@ -276,10 +256,8 @@ private slots:
     // by the page's result with its request identifier (any shape), or by the time-out.
     void forwardedUntilTheLibraryIsReady_data()
     {
-        QTest::addColumn<QJsonObject>("command");
-        QTest::addColumn<QJsonObject>("message"); // the page's answer
-        QTest::addColumn<QJsonObject>("result");
-        QTest::addColumn<QString>("error");
+        // message: the page's answer
+        addColumns<QJsonObject, QJsonObject, QJsonObject, QString>({"command", "message", "result", "error"});
         QTest::newRow("connection") << QJsonObject{{"op", "connection"}} << QJsonObject{{"result", QJsonObject{{"page", 1}}}} << QJsonObject{{"page", 1}} << QString();
         QTest::newRow("load") << QJsonObject{{"op", "load"}, {"id", "x"}} << QJsonObject{} << QJsonObject{} << QString();
         QTest::newRow("search, result not an object") << QJsonObject{{"op", "search"}, {"query", ""}} << QJsonObject{{"result", QJsonArray{1}}} << QJsonObject{} << QString();
@@ -288,10 +266,7 @@ private slots:
     }
     void forwardedUntilTheLibraryIsReady()
     {
-        QFETCH(QJsonObject, command);
-        QFETCH(QJsonObject, message);
-        QFETCH(QJsonObject, result);
-        QFETCH(QString, error);
+        QFETCH(QJsonObject, command); QFETCH(QJsonObject, message); QFETCH(QJsonObject, result); QFETCH(QString, error);
         VintrelleNativeStore preparing(m_home.path("not-yet/native-library.json"));
         m_router->setStore(&preparing);
         PageStandIn page;
@@ -320,18 +295,14 @@ private slots:
 
     void unansweredForwardTimesOutOnce_data()
     {
-        QTest::addColumn<bool>("hasPage");
-        QTest::addColumn<QString>("evaluationFailure");
-        QTest::addColumn<QString>("error");
+        addColumns<bool, QString, QString>({"hasPage", "evaluationFailure", "error"});
         QTest::newRow("page stays silent") << true << QString() << forwardTimedOut;
         QTest::newRow("no page") << false << QString() << forwardTimedOut;
         QTest::newRow("evaluation failed") << true << "ReferenceError" << "Library is not ready. Try again.";
     }
     void unansweredForwardTimesOutOnce()
     {
-        QFETCH(bool, hasPage);
-        QFETCH(QString, evaluationFailure);
-        QFETCH(QString, error);
+        QFETCH(bool, hasPage); QFETCH(QString, evaluationFailure); QFETCH(QString, error);
         m_router->setStore(nullptr);
         m_router->setForwardTimeout(200);
         PageStandIn page;

@@ -40,8 +40,7 @@ private slots:
     // ends the same.
     void commandsPrintAsInProcess_data()
     {
-        QTest::addColumn<QByteArray>("lines");
-        QTest::addColumn<int>("status");
+        addColumns<QByteArray, int>({"lines", "status"});
         QTest::newRow("one query") << QByteArray(R"({"op":"history"})") << 0;
         QTest::newRow("edit, undo, export")
             << QByteArray("{\"op\":\"rename\",\"id\":\"starter-1\",\"name\":\"Keys\"}\n{\"op\":\"undo\"}\n"
@@ -51,7 +50,6 @@ private slots:
             << QByteArray("{\"op\":\"rename\",\"id\":\"starter-2\",\"name\":\"Bass\"}\n{\"op\":\"delete\",\"id\":\"gone\"}\n"
                           "{\"op\":\"history\"}")
             << 1;
-        QTest::newRow("empty search") << QByteArray(R"({"op":"search","query":" \n "})") << 1;
         QTest::newRow("unknown entry") << QByteArray(R"({"op":"load","id":"nowhere"})") << 1;
         QTest::newRow("one bad line runs nothing")
             << QByteArray("{\"op\":\"rename\",\"id\":\"starter-3\",\"name\":\"Drums\"}\nnot json") << 2;
@@ -59,8 +57,7 @@ private slots:
 
     void commandsPrintAsInProcess()
     {
-        QFETCH(QByteArray, lines);
-        QFETCH(int, status);
+        QFETCH(QByteArray, lines); QFETCH(int, status);
         VintrelleTestHome alone, withInstance;
         const VintrelleRun inProcess = runVintrelle({"--commands", "-"}, alone.processEnvironment(), lines);
 
@@ -169,8 +166,7 @@ private slots:
     // The socket's folder must be this user's alone; anything else is refused before listening.
     void instanceFolderMustBePrivate_data()
     {
-        QTest::addColumn<QString>("prepare");
-        QTest::addColumn<bool>("starts");
+        addColumns<QString, bool>({"prepare", "starts"});
         QTest::newRow("missing: created private") << "missing" << true;
         QTest::newRow("already private") << "0700" << true;
         QTest::newRow("open to the group and others") << "0755" << false;
@@ -179,8 +175,7 @@ private slots:
 
     void instanceFolderMustBePrivate()
     {
-        QFETCH(QString, prepare);
-        QFETCH(bool, starts);
+        QFETCH(QString, prepare); QFETCH(bool, starts);
         VintrelleTestHome home;
         const QByteArray folder = QFile::encodeName(home.instanceFolder());
         if (prepare == "0700" || prepare == "0755") {

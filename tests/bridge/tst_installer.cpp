@@ -178,8 +178,8 @@ private slots:
 
     void firstValidConfigurationWins_data()
     {
-        QTest::addColumn<QList<QByteArray>>("files"); // user default's, environment's, standard; null: none
-        QTest::addColumn<int>("winner");              // -1: no configuration
+        // files: user default's, environment's, standard; null: none; winner -1: no configuration
+        addColumns<QList<QByteArray>, int>({"files", "winner"});
         const QByteArray no, broken = R"({"port": 0, "token": "broken"})";
         const auto valid = [](int i) { return QByteArray(R"({"port": 100)") + char('1' + i) + R"(, "token": "t"})"; };
         QTest::newRow("all valid") << QList{valid(0), valid(1), valid(2)} << 0;
@@ -192,8 +192,7 @@ private slots:
 
     void firstValidConfigurationWins()
     {
-        QFETCH(QList<QByteArray>, files);
-        QFETCH(int, winner);
+        QFETCH(QList<QByteArray>, files); QFETCH(int, winner);
         QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("User Library"));
         qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(environmentConfig()));
         const QStringList paths{userLibraryConfig(), environmentConfig(), installed() + "/config.json"};
@@ -314,8 +313,8 @@ private slots:
 
     void failuresLeaveTheLibraryAsItWas_data()
     {
-        QTest::addColumn<Failure>("failure");
-        QTest::addColumn<QString>("expectedError"); // empty: any platform text of our own making
+        // expectedError empty: any platform text of our own making
+        addColumns<Failure, QString>({"failure", "expectedError"});
         QTest::newRow("Remote Scripts is a file") << Failure::RemoteScriptsIsAFile << QString();
         QTest::newRow("source lacks bridge.py") << Failure::SourceScriptMissing << QString();
         QTest::newRow("bridge.py is a folder") << Failure::ScriptNameTakenByFolder << QString();
@@ -326,8 +325,7 @@ private slots:
 
     void failuresLeaveTheLibraryAsItWas()
     {
-        QFETCH(Failure, failure);
-        QFETCH(QString, expectedError);
+        QFETCH(Failure, failure); QFETCH(QString, expectedError);
         if (failure == Failure::RemoteScriptsIsAFile) {
             writeFile(m_library + "/Remote Scripts", "not a folder");
         } else if (failure == Failure::DanglingLink) {
@@ -396,8 +394,8 @@ private slots:
     // folder wins. Row cells: "<Live folder>|<Library.cfg text, %P for a path, %N for a name>".
     void detection_data()
     {
-        QTest::addColumn<QStringList>("preferences");
-        QTest::addColumn<QString>("expected"); // relative to the prefix's Documents, or none
+        // expected: relative to the prefix's Documents, or none
+        addColumns<QStringList, QString>({"preferences", "expected"});
         const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton");
         const QString older = "Live 12.0|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older"));
         QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older")), "Live 11.3.2|" + good} << "Older";
@@ -423,8 +421,7 @@ private slots:
 
     void detection()
     {
-        QFETCH(QStringList, preferences);
-        QFETCH(QString, expected);
+        QFETCH(QStringList, preferences); QFETCH(QString, expected);
         const QString documents = wine() + "/drive_c/users/me/Documents";
         QVERIFY(QDir().mkpath(documents + "/Ableton/User Library") && QDir().mkpath(documents + "/Older/User Library"));
         writeFile(documents + "/Ableton/a file", "x");
@@ -461,12 +458,10 @@ private slots:
 
     void installBridge_data()
     {
-        QTest::addColumn<bool>("detected");
-        QTest::addColumn<QString>("chosen"); // null: the chooser answers "cancelled"
-        QTest::addColumn<bool>("sourcePresent");
-        QTest::addColumn<QByteArray>("existingSettings"); // empty: no bridge installed yet
-        QTest::addColumn<QString>("message");             // empty: cancelled, no result
-        QTest::addColumn<bool>("ok");
+        // chosen null: the chooser answers "cancelled"; existingSettings empty: no bridge installed yet;
+        // message empty: cancelled, no result
+        addColumns<bool, QString, bool, QByteArray, QString, bool>(
+            {"detected", "chosen", "sourcePresent", "existingSettings", "message", "ok"});
         QTest::newRow("detected library") << true << QString() << true << QByteArray() << installedText << true;
         QTest::newRow("chosen folder") << false << "Chosen" << true << QByteArray() << installedText << true;
         QTest::newRow("chooser cancelled") << false << QString() << true << QByteArray() << QString() << false;
@@ -477,12 +472,8 @@ private slots:
 
     void installBridge()
     {
-        QFETCH(bool, detected);
-        QFETCH(QString, chosen);
-        QFETCH(bool, sourcePresent);
-        QFETCH(QByteArray, existingSettings);
-        QFETCH(QString, message);
-        QFETCH(bool, ok);
+        QFETCH(bool, detected); QFETCH(QString, chosen); QFETCH(bool, sourcePresent); QFETCH(QByteArray, existingSettings);
+        QFETCH(QString, message); QFETCH(bool, ok);
         const QString chosenPath = m_home->path(chosen);
         const QString detectedPath = addWineLive(wine(), "Live 12.0", "Ableton", detected);
         if (!sourcePresent) QVERIFY(QDir(m_source).removeRecursively());

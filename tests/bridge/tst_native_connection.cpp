@@ -21,31 +21,16 @@ const QString unavailable = "Ableton is unavailable. Open Ableton and check Conn
 const QString keyMismatch = "The connection key does not match. Reinstall the connection in Settings, then restart Ableton.";
 const QString incomplete = "Ableton could not complete the request.";
 
-struct Answer
+std::shared_ptr<VintrelleAnswer> send(VintrelleNativeConnection &connection, const QString &path,
+                                      const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5, bool wait = false)
 {
-    int calls = 0;
-    std::optional<QJsonObject> data;
-    std::optional<QString> error;
-};
-
-std::shared_ptr<Answer> send(VintrelleNativeConnection &connection, const QString &path,
-                             const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5)
-{
-    auto answer = std::make_shared<Answer>();
-    connection.request(path, body, timeout, [answer](std::optional<QJsonObject> data, std::optional<QString> error) {
-        ++answer->calls;
-        answer->data = data;
-        answer->error = error;
-    });
-    return answer;
+    return recordAnswer([&](VintrelleReply reply) { connection.request(path, body, timeout, reply); }, wait);
 }
 
-std::shared_ptr<Answer> sendAndWait(VintrelleNativeConnection &connection, const QString &path,
-                                    const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5)
+std::shared_ptr<VintrelleAnswer> sendAndWait(VintrelleNativeConnection &connection, const QString &path,
+                                             const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5)
 {
-    auto answer = send(connection, path, body, timeout);
-    (void)QTest::qWaitFor([&] { return answer->calls > 0; }, 15000); // callers check what arrived
-    return answer;
+    return send(connection, path, body, timeout, true);
 }
 
 // The check's result and its callbacks in order, each with `connected` as it was seen then.
@@ -110,11 +95,11 @@ private slots:
         QCOMPARE(runCheck(connection), checkEvents(true));
         QCOMPARE(connection.token(), simulator.token());
         const auto search = sendAndWait(connection, "/v1/browser/search?query=reverb");
-        const QJsonArray items = search->data.value_or(QJsonObject())["items"].toArray();
+        const QJsonArray items = search->result.value_or(QJsonObject())["items"].toArray();
         QCOMPARE(items.size(), 1);
         const QString uri = items[0]["uri"].toString();
         const auto load = sendAndWait(connection, "/v1/load", QJsonObject{{"uri", uri}});
-        QCOMPARE(load->data.value_or(QJsonObject()).value("loaded"), QJsonValue(true));
+        QCOMPARE(load->result.value_or(QJsonObject()).value("loaded"), QJsonValue(true));
         QCOMPARE(simulator.loadedURIs(), QStringList{uri});
 
         // The bridge's own sentences reach the user as written, and nothing is loaded.
@@ -133,10 +118,8 @@ private slots:
 
     void answersAreMapped_data()
     {
-        QTest::addColumn<S::Response>("response");
-        QTest::addColumn<std::optional<QJsonObject>>("body"); // sent as POST when present
-        QTest::addColumn<QJsonObject>("data");
-        QTest::addColumn<QString>("error");
+        // body: sent as POST when present
+        addColumns<S::Response, std::optional<QJsonObject>, QJsonObject, QString>({"response", "body", "data", "error"});
         const QString none;
         const std::optional<QJsonObject> get, load = QJsonObject{{"uri", "query:A#b c/日本"}};
         QTest::newRow("ok") << S::json(200, R"({"ok":true,"data":{"items":[]}})") << get << object(R"({"items":[]})") << none;
@@ -163,9 +146,7 @@ private slots:
 
     void answersAreMapped()
     {
-        QFETCH(S::Response, response);
-        QFETCH(std::optional<QJsonObject>, body);
-        QFETCH(QJsonObject, data);
+        QFETCH(S::Response, response); QFETCH(std::optional<QJsonObject>, body); QFETCH(QJsonObject, data);
         QFETCH(QString, error);
         S server;
         server.script << response;
@@ -173,7 +154,7 @@ private slots:
         const auto connection = connectionTo(server);
         const QString path = body ? "/v1/load" : "/v1/browser/search?query=x";
         const auto answer = sendAndWait(*connection, path, body);
-        QCOMPARE(answer->data, error.isEmpty() ? std::optional(data) : std::nullopt);
+        QCOMPARE(answer->result, error.isEmpty() ? std::optional(data) : std::nullopt);
         QCOMPARE(answer->error, error.isEmpty() ? std::nullopt : std::optional(error));
         QTest::qWait(100);
         QCOMPARE(answer->calls, 1);
@@ -222,9 +203,8 @@ private slots:
 
     void onlyLocalAddressesAreUsed_data()
     {
-        QTest::addColumn<QString>("bridgeURL"); // %1 is the server's port
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<bool>("local");
+        // bridgeURL: %1 is the server's port
+        addColumns<QString, QString, bool>({"bridgeURL", "path", "local"});
         const QString health = "/v1/health";
         QTest::newRow("127.0.0.1") << "http://127.0.0.1:%1" << health << true;
         QTest::newRow("localhost") << "http://localhost:%1" << health << true;
@@ -245,9 +225,7 @@ private slots:
 
     void onlyLocalAddressesAreUsed()
     {
-        QFETCH(QString, bridgeURL);
-        QFETCH(QString, path);
-        QFETCH(bool, local);
+        QFETCH(QString, bridgeURL); QFETCH(QString, path); QFETCH(bool, local);
         // Listening on every address: a request that got through would be seen here.
         S server(QHostAddress::Any);
         server.script << S::json(200, R"({"ok":true,"data":{"configured":true}})");
@@ -270,10 +248,7 @@ private slots:
 
     void checkSteps_data()
     {
-        QTest::addColumn<QString>("token");
-        QTest::addColumn<QList<S::Response>>("script");
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<int>("requests");
+        addColumns<QString, QList<S::Response>, bool, int>({"token", "script", "connected", "requests"});
         const S::Response healthy = S::json(200, R"({"ok":true,"data":{"configured":true}})");
         const S::Response accepted = S::json(400, R"({"ok":false,"error":{"code":"invalid_request","message":"Type."}})");
         const auto health = [](const QByteArray &data) { return S::json(200, R"({"ok":true,"data":)" + data + "}"); };
@@ -292,10 +267,7 @@ private slots:
 
     void checkSteps()
     {
-        QFETCH(QString, token);
-        QFETCH(QList<S::Response>, script);
-        QFETCH(bool, connected);
-        QFETCH(int, requests);
+        QFETCH(QString, token); QFETCH(QList<S::Response>, script); QFETCH(bool, connected); QFETCH(int, requests);
         S server;
         server.script = script;
         const auto connection = connectionTo(server, token);

@@ -83,8 +83,7 @@ private slots:
 
     void failuresChangeNothing_data()
     {
-        QTest::addColumn<QJsonObject>("command");
-        QTest::addColumn<QString>("message");
+        addColumns<QJsonObject, QString>({"command", "message"});
         const QString position = "Choose an available position.", unsupported = "Choose a supported Vintrelle library file.";
         const QString pluginAndCategory = "Choose an available plug-in and another category.";
         const auto add = [](const QJsonValue &category, const QJsonValue &entry) {
@@ -138,8 +137,7 @@ private slots:
     }
     void failuresChangeNothing()
     {
-        QFETCH(QJsonObject, command);
-        QFETCH(QString, message);
+        QFETCH(QJsonObject, command); QFETCH(QString, message);
         const auto state = m_store->state();
         const auto undo = m_store->undo();
         const QByteArray file = readFile(m_store->url());
@@ -152,9 +150,8 @@ private slots:
 
     void changes_data()
     {
-        QTest::addColumn<QList<QJsonObject>>("commands");
-        QTest::addColumn<QString>("tree");
-        QTest::addColumn<int>("newIds"); // every other identifier is kept
+        // newIds: every other identifier is kept
+        addColumns<QList<QJsonObject>, QString, int>({"commands", "tree", "newIds"});
         using L = QList<QJsonObject>;
         const auto add = [](const char *category, const QJsonObject &entry) {
             return QJsonObject{{"op", "addPlugin"}, {"categoryID", category}, {"entry", entry}};
@@ -208,9 +205,7 @@ private slots:
     }
     void changes()
     {
-        QFETCH(QList<QJsonObject>, commands);
-        QFETCH(QString, tree);
-        QFETCH(int, newIds);
+        QFETCH(QList<QJsonObject>, commands); QFETCH(QString, tree); QFETCH(int, newIds);
         for (const QJsonObject &command : commands)
             QCOMPARE(run(command), VintrelleError());
         QCOMPARE(summary(categories()), tree);

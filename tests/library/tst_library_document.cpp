@@ -53,8 +53,8 @@ class TestLibraryDocument : public QObject
 private slots:
     void validate_data()
     {
-        QTest::addColumn<QJsonValue>("categories");
-        QTest::addColumn<QString>("message"); // empty: valid
+        // message empty: valid
+        addColumns<QJsonValue, QString>({"categories", "message"});
         QTest::newRow("empty") << QJsonValue(QJsonArray()) << QString();
         QTest::newRow("not an array") << QJsonValue(QJsonObject()) << fileMessage;
         QTest::newRow("2000 categories") << QJsonValue(generatedCategories(2000, 0)) << QString();
@@ -113,8 +113,7 @@ private slots:
     }
     void validate()
     {
-        QFETCH(QJsonValue, categories);
-        QFETCH(QString, message);
+        QFETCH(QJsonValue, categories); QFETCH(QString, message);
         const QJsonValue before = categories;
         VintrelleError error;
         QCOMPARE(VTValidateCategories(categories, &error), message.isEmpty());
@@ -127,9 +126,8 @@ private slots:
     // verdict and message, including after failures, and know where every identifier stands.
     void cacheAgreesWithFreshValidation_data()
     {
-        QTest::addColumn<QJsonArray>("start");
-        QTest::addColumn<int>("rounds");
-        QTest::addColumn<QList<int>>("edits"); // drawn from, see below
+        // edits: drawn from, see below
+        addColumns<QJsonArray, int, QList<int>>({"start", "rounds", "edits"});
         QTest::newRow("small library") << generatedCategories(40, 400) << 1500 << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         // Plug-ins added and removed cross the limit of 20,000 back and forth.
         QTest::newRow("at the plug-in limit") << generatedCategories(200, 20000) << 60 << QList<int>{3, 3, 3, 7, 0, 2, 10};
@@ -141,9 +139,7 @@ private slots:
     }
     void cacheAgreesWithFreshValidation()
     {
-        QFETCH(QJsonArray, start);
-        QFETCH(int, rounds);
-        QFETCH(QList<int>, edits);
+        QFETCH(QJsonArray, start); QFETCH(int, rounds); QFETCH(QList<int>, edits);
         QRandomGenerator random(20261207);
         VintrelleCategoryCache cache;
         auto first = cache.check(start, nullptr);

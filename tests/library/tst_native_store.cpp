@@ -33,8 +33,8 @@ private slots:
 
     void readRefusals_data()
     {
-        QTest::addColumn<QByteArray>("contents"); // "<none>": no file
-        QTest::addColumn<QString>("message");     // prefix; "<accepted>", or empty for no error value
+        // contents "<none>": no file; message: prefix; "<accepted>", or empty for no error value
+        addColumns<QByteArray, QString>({"contents", "message"});
         QTest::newRow("exactly 8 MiB") << stateOfSize(8 * 1024 * 1024) << "<accepted>";
         QTest::newRow("8 MiB and a byte") << stateOfSize(8 * 1024 * 1024 + 1) << "The saved library is too large.";
         QTest::newRow("missing") << QByteArray("<none>") << "Could not read";
@@ -51,8 +51,7 @@ private slots:
     }
     void readRefusals()
     {
-        QFETCH(QByteArray, contents);
-        QFETCH(QString, message);
+        QFETCH(QByteArray, contents); QFETCH(QString, message);
         if (contents != "<none>")
             writeFile(m_path, contents);
         VintrelleNativeStore store(m_path);
@@ -69,8 +68,8 @@ private slots:
 
     void failedSaveChangesNothing_data()
     {
-        QTest::addColumn<QString>("breakage");
-        QTest::addColumn<QString>("message"); // prefix
+        // message: prefix
+        addColumns<QString, QString>({"breakage", "message"});
         QTest::newRow("invalid categories") << "invalid" << "This library contains an invalid folder hierarchy.";
         QTest::newRow("too large to read back") << "large" << "The saved library is too large.";
         QTest::newRow("folder is a file") << "folder" << "Could not create the folder";
@@ -79,8 +78,7 @@ private slots:
     }
     void failedSaveChangesNothing()
     {
-        QFETCH(QString, breakage);
-        QFETCH(QString, message);
+        QFETCH(QString, breakage); QFETCH(QString, message);
         VintrelleNativeStore store(m_path);
         int changes = 0;
         store.changed = [&] { ++changes; };
@@ -213,8 +211,7 @@ private slots:
     // Commands that throw much away first keep the library as an importable file; others don't.
     void destructiveCommandsKeepABackup_data()
     {
-        QTest::addColumn<QJsonObject>("command");
-        QTest::addColumn<bool>("backedUp");
+        addColumns<QJsonObject, bool>({"command", "backedUp"});
         const QString file = compact(libraryFile({categoryObject("n", "New")}));
         QTest::newRow("reset") << QJsonObject{{"op", "reset"}} << true;
         QTest::newRow("replacing import") << QJsonObject{{"op", "import"}, {"contents", file}, {"replace", 1}} << true;
@@ -226,8 +223,7 @@ private slots:
     }
     void destructiveCommandsKeepABackup()
     {
-        QFETCH(QJsonObject, command);
-        QFETCH(bool, backedUp);
+        QFETCH(QJsonObject, command); QFETCH(bool, backedUp);
         VintrelleNativeStore store(m_path);
         const QJsonArray before{categoryObject("A", "A", QJsonValue(), {entryObject("e", "L", QString(QChar(0xDC00)))}),
                                 categoryObject("B", "B"), categoryObject("B1", "B1", "B")};
@@ -251,6 +247,55 @@ private slots:
         QCOMPARE(restored.size(), 3);
         QCOMPARE(restored[0]["entries"][0]["uri"], before[0]["entries"][0]["uri"]);
         QCOMPARE(restored[2]["parentId"], restored[1]["id"]);
+    }
+
+    void firstStartSavesStarterCategoriesAndAFileWins()
+    {
+        VintrelleNativeStore store(m_path);
+        QVERIFY(store.initializeFromPreviousLibrary(QJsonValue(QJsonValue::Undefined), nullptr));
+        QCOMPARE(store.state()->value("categories").toArray().size(), 16);
+        QCOMPARE(store.state()->value("categories")[15]["id"], QJsonValue("starter-7-1"));
+        QCOMPARE(*store.state(), with(stateWith({}), "categories", store.state()->value("categories")));
+        // Any file wins over a previous library, and once ready nothing replaces the state.
+        VintrelleNativeStore next(m_path);
+        QVERIFY(next.initializeFromPreviousLibrary(QJsonObject{{"categories", QJsonArray{categoryObject("old", "Old")}}}, nullptr));
+        QCOMPARE(next.state(), store.state());
+        QVERIFY(next.initializeFromPreviousLibrary(QJsonObject{{"categories", QJsonArray()}}, nullptr));
+        QCOMPARE(next.state(), store.state());
+    }
+
+    void migrate_data()
+    {
+        // state empty: refused with `message`
+        addColumns<QJsonValue, QJsonObject, QString>({"previous", "state", "message"});
+        const QJsonObject bare{{"id", "k"}, {"name", "Keys"}};
+        const QJsonObject sub{{"id", "s"}, {"name", "Sub"}, {"parentId", "k"}, {"colour", "blue"}, {"entries", QJsonArray{QJsonObject{{"id", "p"}, {"label", "Piano"}, {"uri", "u"}}}}};
+        const QJsonArray repaired{categoryObject("k", "Keys"), with(categoryObject("s", "Sub", "k", {entryObject("p", "Piano", "u")}), "colour", "blue")};
+        QTest::newRow("repaired, settings kept") << QJsonValue(QJsonObject{{"categories", QJsonArray{bare, sub}}, {"bridgeUrl", "http://127.0.0.1:9999"}, {"token", "abc"}, {"other", 1}})
+                                                 << with(with(stateWith(repaired), "bridgeUrl", "http://127.0.0.1:9999"), "token", "abc") << QString();
+        QTest::newRow("blank url, number token") << QJsonValue(QJsonObject{{"categories", QJsonArray()}, {"bridgeUrl", "   "}, {"token", 7}}) << stateWith({}) << QString();
+        QTest::newRow("no settings") << QJsonValue(QJsonObject{{"categories", QJsonArray()}}) << stateWith({}) << QString();
+        QTest::newRow("url of 2000") << QJsonValue(QJsonObject{{"categories", QJsonArray()}, {"bridgeUrl", QString(2000, 'h')}})
+                                     << with(stateWith({}), "bridgeUrl", QString(2000, 'h')) << QString();
+        QTest::newRow("url of 2001") << QJsonValue(QJsonObject{{"categories", QJsonArray()}, {"bridgeUrl", QString(2001, 'h')}}) << stateWith({}) << QString();
+        const QString unread = "The previous library could not be read. Its original data is unchanged.";
+        QTest::newRow("not an object") << QJsonValue(QJsonArray()) << QJsonObject() << unread;
+        QTest::newRow("null") << QJsonValue() << QJsonObject() << unread;
+        QTest::newRow("categories missing") << QJsonValue(QJsonObject{}) << QJsonObject() << "The previous library contains invalid categories. Original data is unchanged.";
+        QTest::newRow("category not object") << QJsonValue(QJsonObject{{"categories", QJsonArray{"x"}}}) << QJsonObject() << "The previous library contains invalid categories.";
+        QTest::newRow("entries not array") << QJsonValue(QJsonObject{{"categories", QJsonArray{with(bare, "entries", 4)}}}) << QJsonObject() << "The previous library contains invalid categories.";
+        QTest::newRow("entry not object") << QJsonValue(QJsonObject{{"categories", QJsonArray{with(bare, "entries", QJsonArray{1})}}}) << QJsonObject() << "The previous library contains invalid plug-ins.";
+        QTest::newRow("duplicate ids") << QJsonValue(QJsonObject{{"categories", QJsonArray{bare, bare}}}) << QJsonObject() << "This library contains invalid categories.";
+    }
+    void migrate()
+    {
+        QFETCH(QJsonValue, previous); QFETCH(QJsonObject, state); QFETCH(QString, message);
+        VintrelleNativeStore store(m_path);
+        VintrelleError error;
+        QCOMPARE(store.initializeFromPreviousLibrary(previous, &error), !state.isEmpty());
+        QCOMPARE(error.value_or(QString()), message);
+        QCOMPARE(store.state().value_or(QJsonObject()), state);
+        QCOMPARE(QJsonDocument::fromJson(readFile(m_path)).object(), state); // nothing written on failure
     }
 };
 

@@ -14,15 +14,6 @@
 
 #include <memory>
 
-static QString output(const QString &program, const QStringList &arguments)
-{
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput());
-}
-
-static bool xdotool(const QString &arguments) { return QProcess::execute("xdotool", arguments.split(u' ')) == 0; }
 static bool movePointer(const QPoint &p) { return xdotool(QStringLiteral("mousemove %1 %2").arg(p.x()).arg(p.y())); }
 static QPoint rowCentre(QMenu *menu, const QString &title)
 {
@@ -34,7 +25,7 @@ static QPoint rowCentre(QMenu *menu, const QString &title)
 static QPoint serverPosition(QWidget *window)
 {
     const QRegularExpressionMatch match = QRegularExpression(R"(Position: (-?\d+),(-?\d+))")
-                                              .match(output("xdotool", {"getwindowgeometry", QString::number(window->winId())}));
+                                              .match(outputOf("xdotool", {"getwindowgeometry", QString::number(window->winId())}));
     return match.hasMatch() ? QPoint(match.captured(1).toInt(), match.captured(2).toInt()) : QPoint(-9999, -9999);
 }
 
@@ -269,7 +260,7 @@ private slots:
                                  "_NET_WM_DESKTOP(CARDINAL) = 4294967295"};
         QString properties;
         (void)QTest::qWaitFor([&] {
-            properties = output("xprop", {"-id", QString::number(window.windowHandle()->winId()), "_NET_WM_STATE", "_NET_WM_DESKTOP"});
+            properties = outputOf("xprop", {"-id", QString::number(window.windowHandle()->winId()), "_NET_WM_STATE", "_NET_WM_DESKTOP"});
             return std::all_of(wanted.begin(), wanted.end(), [&](const QString &atom) { return properties.contains(atom); });
         }, 3000);
         for (const QString &atom : wanted)

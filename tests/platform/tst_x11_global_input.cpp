@@ -11,13 +11,6 @@
 
 #include <X11/keysym.h>
 
-static void xdotool(const QString &script)
-{
-    QProcess process;
-    process.start("xdotool", script.split(' ', Qt::SkipEmptyParts));
-    QVERIFY2(process.waitForFinished(10000) && process.exitCode() == 0, qPrintable(script + ": " + process.readAllStandardError()));
-}
-
 // Another client of the same server that holds a key combination, as a desktop shortcut would.
 struct OtherClient
 {
@@ -87,10 +80,7 @@ private slots:
         m_standIn.start("stdbuf", {"-oL", "xev", "-geometry", "900x600+100+100"});
         QVERIFY(m_standIn.waitForStarted());
         connect(&m_standIn, &QProcess::readyReadStandardOutput, this, [this] { m_standInOutput += m_standIn.readAllStandardOutput(); });
-        QProcess search;
-        search.start("xdotool", {"search", "--sync", "--name", "^Event Tester$"});
-        QVERIFY(search.waitForFinished(10000));
-        m_standInWindow = QString::fromLatin1(search.readAllStandardOutput()).split('\n').value(0);
+        m_standInWindow = outputOf("xdotool", {"search", "--sync", "--name", "^Event Tester$"}).split('\n').value(0);
         QVERIFY(!m_standInWindow.isEmpty());
         m_input = startInput();
         VintrelleError error;
@@ -102,10 +92,8 @@ private slots:
         QTest::qWait(500); // keeps one row's last tap or click from pairing with the next row's first
         // The window manager may still be taking the stand-in on when the first row starts.
         QVERIFY2(QTest::qWaitFor([this] {
-                     QProcess activate;
-                     activate.start("xdotool", {"windowactivate", "--sync", m_standInWindow, "mousemove", "500", "400", "getactivewindow"});
-                     activate.waitForFinished(5000);
-                     return QString::fromLatin1(activate.readAllStandardOutput()).trimmed() == m_standInWindow;
+                     const QStringList activate{"windowactivate", "--sync", m_standInWindow, "mousemove", "500", "400", "getactivewindow"};
+                     return outputOf("xdotool", activate).trimmed() == m_standInWindow;
                  }, 10000),
                  "the stand-in window did not get the focus");
         m_standInOutput += m_standIn.readAllStandardOutput();
@@ -153,7 +141,7 @@ private slots:
         QSignalSpy hotKey(m_input.get(), &VintrelleGlobalInput::hotKeyPressed);
         QSignalSpy tapped(m_input.get(), &VintrelleGlobalInput::optionDoubleTapped);
         QSignalSpy clicked(m_input.get(), &VintrelleGlobalInput::doubleRightClick);
-        xdotool(script);
+        QVERIFY(xdotool(script));
         waitForStandIn(keys, buttons);
         QCOMPARE(hotKey.size(), fired == "hotkey" ? 1 : 0);
         QCOMPARE(tapped.size(), fired == "tap" ? 1 : 0);
@@ -174,14 +162,14 @@ private slots:
         QCOMPARE(error.value_or(""), QStringLiteral("That shortcut is unavailable. Choose another; your previous shortcut is unchanged."));
         QVERIFY(m_input->hasHotKey());
         QSignalSpy hotKey(m_input.get(), &VintrelleGlobalInput::hotKeyPressed);
-        xdotool("key ctrl+alt+p");
+        QVERIFY(xdotool("key ctrl+alt+p"));
         QTRY_COMPARE(hotKey.size(), 1);
 
         // The refused attempt left no grab of its own behind.
         other.ungrab(XK_q, ControlMask | ShiftMask);
         QTest::qWait(100);
         m_standInOutput.clear();
-        xdotool("key ctrl+shift+q");
+        QVERIFY(xdotool("key ctrl+shift+q"));
         waitForStandIn("Control_L Shift_L Q", "");
         QCOMPARE(standIn("keys"), QString("Control_L Shift_L Q"));
         QCOMPARE(hotKey.size(), 1);
@@ -195,7 +183,7 @@ private slots:
         QVERIFY(m_input->applyShortcut("double-option", "K", &error));
         QVERIFY(!m_input->hasHotKey());
         QSignalSpy hotKey(m_input.get(), &VintrelleGlobalInput::hotKeyPressed);
-        xdotool("key ctrl+alt+p key ctrl+shift+k");
+        QVERIFY(xdotool("key ctrl+alt+p key ctrl+shift+k"));
         waitForStandIn("Control_L Alt_L p Control_L Shift_L K", "");
         QCOMPARE(standIn("keys"), QString("Control_L Alt_L p Control_L Shift_L K"));
         QCOMPARE(hotKey.size(), 0);
@@ -215,7 +203,7 @@ private slots:
         QVERIFY(!status.opensHelp);
         QVERIFY(second->observingFallbackKeys());
         QSignalSpy hotKey(second.get(), &VintrelleGlobalInput::hotKeyPressed);
-        xdotool("key ctrl+alt+p key ctrl+alt+shift+p key alt+p");
+        QVERIFY(xdotool("key ctrl+alt+p key ctrl+alt+shift+p key alt+p"));
         QTRY_COMPARE(hotKey.size(), 2);
         QTest::qWait(300);
         QCOMPARE(hotKey.size(), 2);

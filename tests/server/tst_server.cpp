@@ -2,7 +2,6 @@
 #include "VintrelleHttpRequest.h"
 #include "VintrelleServer.h"
 
-#include <QElapsedTimer>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -13,29 +12,6 @@
 #include <thread>
 
 namespace {
-
-// Everything the server sends until it closes; `closed` tells whether it closed within 10 s.
-QByteArray readToEnd(QTcpSocket &socket, bool *closed = nullptr)
-{
-    QElapsedTimer timer;
-    timer.start();
-    QByteArray bytes;
-    while (socket.state() == QAbstractSocket::ConnectedState && timer.elapsed() < 10000) {
-        socket.waitForReadyRead(100);
-        bytes += socket.readAll();
-    }
-    if (closed) *closed = socket.state() != QAbstractSocket::ConnectedState;
-    return bytes + socket.readAll();
-}
-
-QByteArray exchange(quint16 port, const QByteArray &request, bool *closed = nullptr)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    if (!socket.waitForConnected(5000)) return "client failed";
-    socket.write(request);
-    return readToEnd(socket, closed);
-}
 
 QByteArray get(quint16 port, const QByteArray &target, const QByteArray &method = "GET")
 {
@@ -114,10 +90,8 @@ private slots:
     // The parser alone, for the fine points of what counts as our own origin.
     void parse_data()
     {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("method"); // what was understood, also of a refused request
-        QTest::addColumn<QByteArray>("path");
+        // method: what was understood, also of a refused request
+        addColumns<QByteArray, int, QByteArray, QByteArray>({"bytes", "status", "method", "path"});
         const auto row = [](const QByteArray &tag, const QByteArray &bytes, int status, const QByteArray &method = "GET", const QByteArray &path = "/") {
             QTest::newRow(tag.constData()) << bytes << status << method << path;
         };
@@ -163,10 +137,7 @@ private slots:
 
     void parse()
     {
-        QFETCH(QByteArray, bytes);
-        QFETCH(int, status);
-        QFETCH(QByteArray, method);
-        QFETCH(QByteArray, path);
+        QFETCH(QByteArray, bytes); QFETCH(int, status); QFETCH(QByteArray, method); QFETCH(QByteArray, path);
         const VintrelleHttpRequest parsed = VintrelleParseHttpRequest(bytes, 48123);
         QCOMPARE(parsed.status, status);
         QCOMPARE(parsed.method, method);
@@ -175,8 +146,8 @@ private slots:
 
     void routes_data()
     {
-        QTest::addColumn<QByteArray>("request"); // %1 stands for the server's port
-        QTest::addColumn<QByteArray>("expected");
+        // request: %1 stands for the server's port
+        addColumns<QByteArray, QByteArray>({"request", "expected"});
         const QByteArray host = "Host: 127.0.0.1:%1\r\n";
         const auto row = [&](const char *tag, const QByteArray &requestLine, const QByteArray &headers, const QByteArray &expected) {
             QTest::newRow(tag) << requestLine + "\r\n" + headers + "\r\n" << expected;
@@ -204,8 +175,7 @@ private slots:
 
     void routes()
     {
-        QFETCH(QByteArray, request);
-        QFETCH(QByteArray, expected);
+        QFETCH(QByteArray, request); QFETCH(QByteArray, expected);
         bool closed = false;
         QCOMPARE(exchange(m_port, request.replace("%1", QByteArray::number(m_port)), &closed), expected);
         QVERIFY(closed);
@@ -253,8 +223,7 @@ private slots:
     // in line meanwhile; a trickle does not stretch the window.
     void incompleteClientsAreDropped_data()
     {
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<bool>("trickled");
+        addColumns<QByteArray, bool>({"sent", "trickled"});
         QTest::newRow("nothing") << QByteArray() << false;
         QTest::newRow("head without its blank line") << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%1\r\n") << false;
         QTest::newRow("one byte every 200 ms") << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nX-Slow: " + QByteArray(100, 'a')) << true;
@@ -262,8 +231,7 @@ private slots:
 
     void incompleteClientsAreDropped()
     {
-        QFETCH(QByteArray, sent);
-        QFETCH(bool, trickled);
+        QFETCH(QByteArray, sent); QFETCH(bool, trickled);
         sent.replace("%1", QByteArray::number(m_port));
         QElapsedTimer timer;
         timer.start();

@@ -10,7 +10,6 @@
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QSignalSpy>
-#include <QTcpSocket>
 #include <QWebEnginePage>
 #include <QWebEngineProfile>
 
@@ -49,16 +48,6 @@ std::unique_ptr<VintrelleScriptedServer> pageServer(const QByteArray &html)
     server->fallback.bytes = "HTTP/1.1 200 X\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(html.size()) +
                              "\r\nConnection: close\r\n\r\n" + html;
     return server;
-}
-
-// Everything the server answers to `request`, sent on a connection of its own.
-QByteArray rawExchange(quint16 port, const QByteArray &request)
-{
-    QTcpSocket socket;
-    socket.connectToHost(QHostAddress::LocalHost, port);
-    socket.write(request);
-    while (socket.waitForConnected(5000) && socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(10000)) {}
-    return socket.readAll();
 }
 
 } // namespace
@@ -139,7 +128,7 @@ private slots:
             QByteArray head = request.raw;
             QVERIFY(head.startsWith("GET /launcher-config HTTP/1.1\r\n"));
             head.replace(recordedHost, serverHost);
-            const QByteArray reply = rawExchange(m_server->port(), head);
+            const QByteArray reply = exchange(m_server->port(), head);
             QVERIFY2(reply.startsWith("HTTP/1.1 403 Forbidden\r\n"), head.constData());
             QVERIFY(!reply.contains(secret));
             // Without the headers that give the origin away, the same request would be served:
@@ -150,7 +139,7 @@ private slots:
                 if (!lower.startsWith("origin:") && !lower.startsWith("sec-fetch-site:"))
                     bare += line + '\n';
             }
-            QVERIFY2(rawExchange(m_server->port(), bare).contains(secret), bare.constData());
+            QVERIFY2(exchange(m_server->port(), bare).contains(secret), bare.constData());
         }
     }
 
