@@ -394,18 +394,17 @@ void VintrelleNativeSearch::resizeEvent(QResizeEvent *event)
 void VintrelleNativeSearch::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton && event->position().y() < dragStripHeight)
-        m_dragOffset = VintrelleBeginWindowDrag(this, event);
+        m_drag.begin(this, event);
     else
         QWidget::mousePressEvent(event);
 }
 
 void VintrelleNativeSearch::mouseMoveEvent(QMouseEvent *event)
 {
-    if (m_dragOffset)
-        move(event->globalPosition().toPoint() - *m_dragOffset);
+    m_drag.follow(this, event);
 }
 
 void VintrelleNativeSearch::mouseReleaseEvent(QMouseEvent *)
 {
-    m_dragOffset.reset();
+    m_drag.end();
 }

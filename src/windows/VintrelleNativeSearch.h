@@ -7,6 +7,7 @@
 
 #include "VintrelleReply.h"
 #include "VintrelleSearchModel.h"
+#include "VintrelleWindowDrag.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -85,5 +86,5 @@ private:
     QPushButton *m_addButton;
     QLabel *m_status;
     bool m_updating = false;
-    std::optional<QPoint> m_dragOffset;
+    VintrelleWindowDrag m_drag;
 };

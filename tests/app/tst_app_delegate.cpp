@@ -212,9 +212,9 @@ private slots:
         bridge.fallback = S::close(); // then Ableton goes away
         writeLibrary(bridge.url());
         VintrelleAppDelegate delegate(true);
-        int settingsOpened = 0;
-        delegate.openSettingsWindow = [&settingsOpened] { ++settingsOpened; };
         delegate.launch();
+        int settingsOpened = 0;
+        delegate.openSettingsWindow = [&settingsOpened] { ++settingsOpened; }; // in place of the real window
         QTRY_VERIFY(delegate.welcome() && delegate.welcome()->isVisible());
         VintrelleNativeWelcome *welcome = delegate.welcome();
         QTRY_COMPARE(welcome->connectButton()->text(), QStringLiteral("CONNECTED TO ABLETON ✓"));
