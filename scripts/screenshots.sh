@@ -55,7 +55,6 @@ library = {"format": "Vintrelle Library", "version": 1, "categories": [
 ]}
 print(json.dumps({"op": "import", "contents": json.dumps(library), "replace": 1}))
 PY
-"$vintrelle" --commands "$work/seed.jsonl" >/dev/null
 
 # Crops the screen to the program's visible windows, with a margin of backdrop around them.
 shoot() {
@@ -74,13 +73,29 @@ shoot() {
   echo "$output/$name.png"
 }
 
-# Starting opens the quick menu at the pointer.
+start_vintrelle() {
+  "$vintrelle" "$@" 2>>"$work/vintrelle.log" &
+  app=$!
+  pids=("$app" "${pids[@]}")
+  for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/vintrelle/vintrelle.socket" ] && break; sleep 0.1; done
+  sleep 2
+}
+# Top-left corner of the visible window with this exact title, as X and Y.
+window_at() {
+  eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name "^$1\$" | head -1)")"
+}
+
+# A first start: the welcome window on an empty library.
+"$vintrelle" --command '{"op":"reset"}' >/dev/null
 xdotool mousemove 160 120
-"$vintrelle" 2>"$work/vintrelle.log" &
-app=$!
-pids=("$app" "${pids[@]}")
-for _ in $(seq 100); do [ -S "$XDG_RUNTIME_DIR/vintrelle/vintrelle.socket" ] && break; sleep 0.1; done
-sleep 2
+start_vintrelle --welcome
+shoot welcome
+kill "$app"; wait "$app" 2>/dev/null || true
+
+# Starting opens the quick menu at the pointer.
+"$vintrelle" --commands "$work/seed.jsonl" >/dev/null
+xdotool mousemove 160 120
+start_vintrelle
 
 # The quick menu with Instruments open, the pointer on a plug-in in it.
 xdotool mousemove 220 186
@@ -94,7 +109,7 @@ sleep 0.5
 sleep 1
 xdotool key Up Return
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$(xdotool search --onlyvisible --name '^Edit Library$' | head -1)")"
+window_at "Edit Library"
 xdotool mousemove $((X + 80)) $((Y + 100)) click 1
 sleep 0.5
 xdotool mousemove $((X + 80)) $((Y + 172)) click 1
@@ -105,3 +120,33 @@ sleep 0.5
 xdotool type "Percussion"
 shoot name-prompt
 xdotool key Escape
+sleep 0.5
+
+# "+ Plug-in" on REVERB & DELAY searches Ableton's browser (the simulator) for that category.
+xdotool mousemove $((X + 80)) $((Y + 292)) click 1
+sleep 0.5
+xdotool mousemove $((X + 260)) $((Y + 70)) click 1
+sleep 1
+xdotool type "reverb"
+xdotool key Return
+sleep 1
+window_at "Add Plug-in"
+xdotool mousemove $((X + 100)) $((Y + 300)) click 1
+shoot search
+xdotool key Escape
+sleep 0.5
+xdotool key Escape
+
+# SETTINGS is the row above EDIT. Each pane after the answer to its main button.
+sleep 1
+"$vintrelle"
+sleep 1
+xdotool key Up Up Return
+sleep 1
+window_at "Connection"
+xdotool mousemove $((X + 427)) $((Y + 262)) click 1
+shoot settings-connection
+xdotool mousemove $((X + 260)) $((Y + 52)) click 1
+shoot settings-preferences
+xdotool mousemove $((X + 348)) $((Y + 52)) click 1
+shoot settings-library

@@ -82,7 +82,8 @@ public:
     {
         painter->save();
         painter->setRenderHint(QPainter::Antialiasing);
-        if (option.features & QStyleOptionViewItem::Alternate)
+        // Every other row a shade lighter; the view's own alternate colour comes from a light palette.
+        if (index.row() % 2 == 1)
             painter->fillRect(option.rect, QColor(255, 255, 255, 9));
         const bool selected = option.state & QStyle::State_Selected;
         if (selected)
@@ -154,7 +155,6 @@ VintrelleNativeSearch::VintrelleNativeSearch()
     m_table->horizontalHeader()->setStretchLastSection(true);
     m_table->verticalHeader()->hide();
     m_table->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    m_table->setAlternatingRowColors(true);
     m_table->setShowGrid(true);
     m_table->setGridStyle(Qt::SolidLine);
     m_table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
