@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMetaMethod>
+#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -103,6 +104,7 @@ std::unique_ptr<QWebEngineProfile> VintrelleMigrationPage::createProfile(const Q
 
 VintrelleMigrationPage::VintrelleMigrationPage(QWebEngineProfile *profile, QObject *parent) : QObject(parent)
 {
+    m_age.start();
     auto *receiver = new VintrelleScriptMessageReceiver(this);
     m_receiver.reset(receiver);
     m_channel = std::make_unique<QWebChannel>();
@@ -155,7 +157,10 @@ void VintrelleMigrationPage::addDocumentEndScript(const QString &source)
 void VintrelleMigrationPage::load(const QUrl &url)
 {
     m_loaded = false;
-    m_page->load(url);
+    const qint64 wait = settleTime - m_age.elapsed();
+    if (wait <= 0)
+        return m_page->load(url);
+    QTimer::singleShot(wait, this, [this, url] { m_page->load(url); });
 }
 
 void VintrelleMigrationPage::evaluate(const QString &script, Completion completion)

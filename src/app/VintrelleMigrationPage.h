@@ -2,6 +2,7 @@
 
 #include "VintrellePageEvaluator.h"
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -40,7 +41,11 @@ public:
 
     // Runs `source` at the end of every later document, in main frames only.
     void addDocumentEndScript(const QString &source);
+    // Navigates once the page has existed for settleTime: a navigation started sooner, while
+    // the engine still sets up the profile's network context, can wait forever on its cookie
+    // store.
     void load(const QUrl &url);
+    static constexpr int settleTime = 500;
 
     // `script` is one expression. Waits for the page to finish loading (a script run earlier
     // would run in a blank document); fails when the load fails, the script throws or the page
@@ -69,6 +74,7 @@ private:
     std::unique_ptr<QObject> m_receiver;
     std::unique_ptr<QWebChannel> m_channel;
     std::unique_ptr<QWebEnginePage> m_page;
+    QElapsedTimer m_age;
     bool m_loaded = false;
     QList<PendingScript> m_pending;
 };
