@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QMetaMethod>
-#include <QTimer>
 #include <QWebChannel>
 #include <QWebEngineLoadingInfo>
 #include <QWebEnginePage>
@@ -104,7 +103,6 @@ std::unique_ptr<QWebEngineProfile> VintrelleMigrationPage::createProfile(const Q
 
 VintrelleMigrationPage::VintrelleMigrationPage(QWebEngineProfile *profile, QObject *parent) : QObject(parent)
 {
-    m_age.start();
     auto *receiver = new VintrelleScriptMessageReceiver(this);
     m_receiver.reset(receiver);
     m_channel = std::make_unique<QWebChannel>();
@@ -120,9 +118,15 @@ VintrelleMigrationPage::VintrelleMigrationPage(QWebEngineProfile *profile, QObje
                               QWebEngineScript::DocumentCreation, QWebEngineScript::ApplicationWorld));
 
     connect(m_page.get(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &loading) {
-        // The blank document a new page starts with finishes loading too; it is not ours.
-        if (loading.url().scheme() == u"about")
+        // The blank document loaded first is not ours; once it is done, ours may go.
+        if (loading.url().scheme() == u"about") {
+            if (loading.status() != QWebEngineLoadingInfo::LoadStartedStatus && !m_blankFinished) {
+                m_blankFinished = true;
+                if (m_afterBlank)
+                    m_page->load(*std::exchange(m_afterBlank, std::nullopt));
+            }
             return;
+        }
         switch (loading.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
             m_loaded = false;
@@ -157,10 +161,11 @@ void VintrelleMigrationPage::addDocumentEndScript(const QString &source)
 void VintrelleMigrationPage::load(const QUrl &url)
 {
     m_loaded = false;
-    const qint64 wait = settleTime - m_age.elapsed();
-    if (wait <= 0)
+    if (m_blankFinished)
         return m_page->load(url);
-    QTimer::singleShot(wait, this, [this, url] { m_page->load(url); });
+    m_afterBlank = url;
+    if (!std::exchange(m_blankStarted, true))
+        m_page->load(QUrl(QStringLiteral("about:blank")));
 }
 
 void VintrelleMigrationPage::evaluate(const QString &script, Completion completion)

@@ -2,7 +2,6 @@
 
 #include "VintrellePageEvaluator.h"
 
-#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QList>
 #include <QObject>
@@ -10,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class QWebChannel;
 class QWebEnginePage;
@@ -41,11 +41,10 @@ public:
 
     // Runs `source` at the end of every later document, in main frames only.
     void addDocumentEndScript(const QString &source);
-    // Navigates once the page has existed for settleTime: a navigation started sooner, while
-    // the engine still sets up the profile's network context, can wait forever on its cookie
-    // store.
+    // The page's first navigation goes to a blank document first: a first navigation that
+    // needs the network can wait forever on the profile's cookie store, which the engine sets
+    // up only once some page has finished loading.
     void load(const QUrl &url);
-    static constexpr int settleTime = 500;
 
     // `script` is one expression. Waits for the page to finish loading (a script run earlier
     // would run in a blank document); fails when the load fails, the script throws or the page
@@ -74,7 +73,9 @@ private:
     std::unique_ptr<QObject> m_receiver;
     std::unique_ptr<QWebChannel> m_channel;
     std::unique_ptr<QWebEnginePage> m_page;
-    QElapsedTimer m_age;
     bool m_loaded = false;
+    bool m_blankStarted = false;
+    bool m_blankFinished = false;
+    std::optional<QUrl> m_afterBlank;
     QList<PendingScript> m_pending;
 };
