@@ -6,6 +6,7 @@
 #include "VintrelleNativeEdit.h"
 #include "VintrelleNativeNamePrompt.h"
 #include "VintrelleNativeStore.h"
+#include "VintrellePaletteLibraryFiles.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
 #include "VintrellePlatform.h"
@@ -34,6 +35,8 @@ VintrelleAppDelegate::VintrelleAppDelegate(bool welcome, QObject *parent)
     connect(&m_startup, &VintrelleStoreStartup::launcherFailed, this, [this](const QString &informativeText) {
         nativeStartupFailed(informativeText, QStringLiteral("Vintrelle could not open"));
     });
+    // The launcher page's export and import requests, while that page exists.
+    new VintrellePaletteLibraryFiles(&m_startup, this);
     m_connectionTimer.setInterval(connectionCheckInterval);
     connect(&m_connectionTimer, &QTimer::timeout, this, [this] {
         // A check never overlaps a load: the bridge serves one request at a time.
