@@ -9,6 +9,7 @@
 #include "VintrelleNativeSettings.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleNativeWelcome.h"
+#include "VintrellePaletteLibraryFiles.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleShortcut.h"
 #include "VintrellePlatform.h"
@@ -38,6 +39,8 @@ VintrelleAppDelegate::VintrelleAppDelegate(bool welcome, QObject *parent)
     connect(&m_startup, &VintrelleStoreStartup::launcherFailed, this, [this](const QString &informativeText) {
         nativeStartupFailed(informativeText, QStringLiteral("Vintrelle could not open"));
     });
+    // The launcher page's export and import requests, while that page exists.
+    new VintrellePaletteLibraryFiles(&m_startup, this);
     m_connectionTimer.setInterval(connectionCheckInterval);
     connect(&m_connectionTimer, &QTimer::timeout, this, [this] {
         // A check never overlaps a load: the bridge serves one request at a time.

@@ -118,9 +118,15 @@ VintrelleMigrationPage::VintrelleMigrationPage(QWebEngineProfile *profile, QObje
                               QWebEngineScript::DocumentCreation, QWebEngineScript::ApplicationWorld));
 
     connect(m_page.get(), &QWebEnginePage::loadingChanged, this, [this](const QWebEngineLoadingInfo &loading) {
-        // The blank document a new page starts with finishes loading too; it is not ours.
-        if (loading.url().scheme() == u"about")
+        // The blank document loaded first is not ours; once it is done, ours may go.
+        if (loading.url().scheme() == u"about") {
+            if (loading.status() != QWebEngineLoadingInfo::LoadStartedStatus && !m_blankFinished) {
+                m_blankFinished = true;
+                if (m_afterBlank)
+                    m_page->load(*std::exchange(m_afterBlank, std::nullopt));
+            }
             return;
+        }
         switch (loading.status()) {
         case QWebEngineLoadingInfo::LoadStartedStatus:
             m_loaded = false;
@@ -155,7 +161,11 @@ void VintrelleMigrationPage::addDocumentEndScript(const QString &source)
 void VintrelleMigrationPage::load(const QUrl &url)
 {
     m_loaded = false;
-    m_page->load(url);
+    if (m_blankFinished)
+        return m_page->load(url);
+    m_afterBlank = url;
+    if (!std::exchange(m_blankStarted, true))
+        m_page->load(QUrl(QStringLiteral("about:blank")));
 }
 
 void VintrelleMigrationPage::evaluate(const QString &script, Completion completion)

@@ -9,6 +9,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 class QWebChannel;
 class QWebEnginePage;
@@ -40,6 +41,9 @@ public:
 
     // Runs `source` at the end of every later document, in main frames only.
     void addDocumentEndScript(const QString &source);
+    // The page's first navigation goes to a blank document first: a first navigation that
+    // needs the network can wait forever on the profile's cookie store, which the engine sets
+    // up only once some page has finished loading.
     void load(const QUrl &url);
 
     // `script` is one expression. Waits for the page to finish loading (a script run earlier
@@ -70,5 +74,8 @@ private:
     std::unique_ptr<QWebChannel> m_channel;
     std::unique_ptr<QWebEnginePage> m_page;
     bool m_loaded = false;
+    bool m_blankStarted = false;
+    bool m_blankFinished = false;
+    std::optional<QUrl> m_afterBlank;
     QList<PendingScript> m_pending;
 };

@@ -60,8 +60,9 @@ VintrelleStoreStartup::VintrelleStoreStartup(VintrelleCommandRouter *router, QOb
 
 VintrelleStoreStartup::~VintrelleStoreStartup()
 {
-    delete m_page; // before its profile
     tearDown();
+    // Pages torn down earlier may still wait for deletion; all go before their profile.
+    qDeleteAll(findChildren<VintrelleMigrationPage *>(Qt::FindDirectChildrenOnly));
     if (m_router)
         m_router->setStore(nullptr);
 }

@@ -8,6 +8,7 @@
 #include "VintrelleMigrationPage.h"
 #include "VintrelleNativeConnection.h"
 #include "VintrelleNativeStore.h"
+#include "VintrellePaletteLibraryFiles.h"
 #include "VintrelleServer.h"
 #include "VintrelleStoreStartup.h"
 
@@ -42,6 +43,9 @@ let sets = 0, last;
 Object.defineProperty(window, 'vintrelleScreenGeometry', {set(v) { sets++; last = v; }, get() { return last; }});
 window.geometrySets = () => sets;
 window.waiting = [];
+window.calls = [];
+window.receiveLibraryFile = text => calls.push('file:' + (text.length > 4096 ? 'length ' + text.length : text));
+window.libraryFileStatus = message => calls.push('status:' + message);
 window.vintrelleNativeCommand = command => {
   switch (command.op) {
   case 'echo': return {echo: command.value};
@@ -203,6 +207,8 @@ private slots:
     void forwarding();
     void pageMessages_data();
     void pageMessages();
+    void paletteFiles_data();
+    void paletteFiles();
 
 private:
     PendingStartup &pending();
@@ -234,8 +240,6 @@ void StoreStartupTest::fileStart_data()
     QTest::newRow("valid library") << QByteArray(R"({"nativeVersion":1,"categories":[{"id":"A","name":"Synths",)"
                                                  R"("parentId":null,"entries":[]}],"bridgeUrl":"http://127.0.0.1:45873","token":"t"})")
                                    << QString();
-    QTest::newRow("newer version") << QByteArray(R"({"nativeVersion":2,"categories":[]})")
-                                   << QString("Your original library is unchanged.");
     QTest::newRow("not JSON") << QByteArray("{\"nativeVersion\":1,")
                               << QString("The saved library is not valid JSON");
 }
@@ -287,11 +291,8 @@ void StoreStartupTest::migration_data()
     QTest::newRow("unparsable newer text hides a good older one")
         << QVariantMap{{"vintrelle-launcher-v2", "{\"categories\":["}, {"vintrelle-launcher-v1", older}} << unreadable
         << QStringList{} << QString();
-    QTest::newRow("categories not an array")
-        << QVariantMap{{"vintrelle-launcher-v2", R"({"categories":{"id":"N"}})"}}
-        << QString("The previous library contains invalid categories. Original data is unchanged.") << QStringList{}
-        << QString();
-    QTest::newRow("previous library not an object")
+    // The store's own refusals pass through unchanged; the library tests list them.
+    QTest::newRow("refused by the store")
         << QVariantMap{{"vintrelle-launcher-v2", "[1,2]"}}
         << QString("The previous library could not be read. Its original data is unchanged.") << QStringList{}
         << QString();
@@ -587,6 +588,105 @@ void StoreStartupTest::pageMessages()
     for (const QList<QVariant> &action : emitted)
         emittedActions << action.first().toString();
     QCOMPARE(emittedActions, actions);
+}
+
+void StoreStartupTest::paletteFiles_data()
+{
+    QTest::addColumn<QString>("request"); // posted by the page; "<n> units" exported, "status" reported directly
+    QTest::addColumn<QString>("chosen");      // a name in the row's folder; empty: cancelled
+    QTest::addColumn<QByteArray>("existing"); // the chosen file before; "<none>": missing
+    QTest::addColumn<QStringList>("calls");   // what the page's functions received, in order
+    QTest::addColumn<QByteArray>("after");    // the chosen file afterwards
+
+    const QString quoted = "Lib \"ü\" 'x'\n\\ </script> \u2028 %1";
+    const QByteArray quotedBytes = "Lib \"\xc3\xbc\" 'x'\n\\ </script> \xe2\x80\xa8 %1";
+    const QByteArray none = "<none>";
+    QTest::newRow("export replaces the chosen file")
+        << "{action:'exportLibrary',contents:" + QString::fromUtf8(QJsonDocument(QJsonArray{quoted}).toJson(QJsonDocument::Compact)) + "[0]}"
+        << "out.json" << QByteArray("old") << QStringList{"status:Library exported."} << quotedBytes;
+    QTest::newRow("export cancelled") << "{action:'exportLibrary',contents:'x'}" << QString() << none
+                                      << QStringList{"status:Export cancelled."} << none;
+    QTest::newRow("export of no text") << "{action:'exportLibrary',contents:5}" << "out.json" << none
+                                       << QStringList{"status:Library export is too large."} << none;
+    QTest::newRow("export into a missing folder")
+        << "{action:'exportLibrary',contents:'x'}" << "missing/out.json" << none
+        << QStringList{"status:Could not save the library. Choose a writable folder and try again."} << none;
+    QTest::newRow("export at the limit") << "5242880 units" << "out.json" << none
+                                         << QStringList{"status:Library exported."} << QByteArray(5242880, 'x');
+    QTest::newRow("export one unit over") << "5242881 units" << "out.json" << none
+                                          << QStringList{"status:Library export is too large."} << none;
+    QTest::newRow("status reaches the page unchanged") << "status" << QString() << none
+                                                       << QStringList{"status:" + quoted} << none;
+    QTest::newRow("import hands the text over unchanged")
+        << "{action:'importLibrary'}" << "in.json" << quotedBytes << QStringList{"file:" + quoted} << quotedBytes;
+    QTest::newRow("import cancelled") << "{action:'importLibrary'}" << QString() << none
+                                      << QStringList{"status:Import cancelled."} << none;
+    QTest::newRow("import of text that is not UTF-8")
+        << "{action:'importLibrary'}" << "in.json" << QByteArray("{\"a\":\"\xff\"}")
+        << QStringList{"status:Could not read this library file."} << QByteArray("{\"a\":\"\xff\"}");
+    QTest::newRow("import cut inside a character")
+        << "{action:'importLibrary'}" << "in.json" << QByteArray("ab\xc3")
+        << QStringList{"status:Could not read this library file."} << QByteArray("ab\xc3");
+    QTest::newRow("import at the size limit")
+        << "{action:'importLibrary'}" << "in.json" << QByteArray(VintrelleLimits::importFileBytes, ' ')
+        << QStringList{QString("file:length %1").arg(VintrelleLimits::importFileBytes)}
+        << QByteArray(VintrelleLimits::importFileBytes, ' ');
+    QTest::newRow("import one byte over")
+        << "{action:'importLibrary'}" << "in.json" << QByteArray(VintrelleLimits::importFileBytes + 1, ' ')
+        << QStringList{"status:" + VintrelleMessages::importFileTooLarge}
+        << QByteArray(VintrelleLimits::importFileBytes + 1, ' ');
+    QTest::newRow("import of a folder") << "{action:'importLibrary'}" << "." << none
+                                        << QStringList{"status:" + VintrelleMessages::importFileTooLarge} << none;
+}
+
+void StoreStartupTest::paletteFiles()
+{
+    QFETCH(QString, request);
+    QFETCH(QString, chosen);
+    QFETCH(QByteArray, existing);
+    QFETCH(QStringList, calls);
+    QFETCH(QByteArray, after);
+    PendingStartup &fixture = pending();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(chosen);
+    if (existing != "<none>")
+        writeFile(path, existing);
+
+    VintrellePaletteLibraryFiles files(fixture.startup.get());
+    int asked = 0;
+    files.chooseExportPath = files.chooseImportPath = [&]() -> std::optional<QString> {
+        ++asked;
+        return chosen.isEmpty() ? std::nullopt : std::optional<QString>(path);
+    };
+    QSignalSpy received(fixture.startup->migrationPage(), &VintrelleMigrationPage::scriptMessage);
+    if (request == "status")
+        files.libraryFileMessage(calls.first().mid(int(strlen("status:"))));
+    else if (request.endsWith(" units"))
+        files.exportLibrary(QString(request.section(' ', 0, 0).toInt(), 'x'));
+    else
+        postFromPage("window.webkit.messageHandlers.vintrelle.postMessage(" + request + ")");
+
+    // Collects what the page's functions got until as many calls as expected have arrived.
+    QStringList got;
+    auto collect = [&] {
+        const qsizetype before = received.count();
+        postFromPage("window.webkit.messageHandlers.vintrelle.postMessage({action:'calls',calls:calls.splice(0)})");
+        if (!QTest::qWaitFor([&] { return received.count() > before; }, 10000))
+            return false;
+        for (const QList<QVariant> &message : std::as_const(received))
+            if (message.at(0).toJsonObject()["action"].toString() == "calls")
+                for (const QJsonValue &call : message.at(0).toJsonObject()["calls"].toArray())
+                    got << call.toString();
+        received.clear();
+        return got.size() >= calls.size();
+    };
+    QVERIFY(QTest::qWaitFor(collect, 30000));
+    QTest::qWait(200);
+    collect(); // nothing more may come
+    QCOMPARE(got, calls);
+    QCOMPARE(QFileInfo(path).isFile() ? readFile(path) : QByteArray("<none>"), after);
+    // The dialog is never shown for text that cannot be exported.
+    QCOMPARE(asked, request == "status" || calls.first() == "status:Library export is too large." ? 0 : 1);
 }
 
 int main(int argc, char **argv)
