@@ -1,21 +1,17 @@
 #include "VintrellePaletteLibraryFiles.h"
 
-#include "VintrelleLibraryDocument.h"
+#include "VintrelleLibraryFile.h"
 #include "VintrelleMigrationPage.h"
 #include "VintrelleStoreStartup.h"
 
 #include <QDir>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
-#include <QStringDecoder>
 #include <QTimer>
 
 namespace {
 
-const QString exported = QStringLiteral("Library exported.");
 const QString notSaved = QStringLiteral("Could not save the library. Choose a writable folder and try again.");
 const QString exportCancelled = QStringLiteral("Export cancelled.");
 const QString exportTooLarge = QStringLiteral("Library export is too large.");
@@ -31,7 +27,7 @@ std::optional<QString> chooseLibraryFile(QFileDialog::AcceptMode mode, const QSt
     if (mode == QFileDialog::AcceptSave) {
         dialog.setFileMode(QFileDialog::AnyFile);
         dialog.setDefaultSuffix(QStringLiteral("json"));
-        dialog.selectFile(QStringLiteral("Vintrelle Library.json"));
+        dialog.selectFile(VintrelleLibraryFile::proposedName);
     } else {
         dialog.setFileMode(QFileDialog::ExistingFile);
     }
@@ -42,50 +38,6 @@ std::optional<QString> chooseLibraryFile(QFileDialog::AcceptMode mode, const QSt
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return std::nullopt;
     return dialog.selectedFiles().first();
-}
-
-// The file's text when it is a regular file within the import limit and strict UTF-8; else none,
-// with the page's message in `failure`.
-std::optional<QString> readLibraryText(const QString &path, QString *failure)
-{
-    // The size comes from the file system before a byte is read; pipes and devices have none.
-    const QFileInfo info(path);
-    if (!info.isFile() || info.size() > VintrelleLimits::importFileBytes) {
-        *failure = VintrelleMessages::importFileTooLarge;
-        return std::nullopt;
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *failure = notReadable;
-        return std::nullopt;
-    }
-    // Never more than the limit, even when the file grew after the check.
-    const QByteArray bytes = file.read(VintrelleLimits::importFileBytes + 1);
-    if (file.error() != QFileDevice::NoError) {
-        *failure = notReadable;
-        return std::nullopt;
-    }
-    if (bytes.size() > VintrelleLimits::importFileBytes) {
-        *failure = VintrelleMessages::importFileTooLarge;
-        return std::nullopt;
-    }
-    QStringDecoder decoder(QStringDecoder::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError()) {
-        *failure = notReadable;
-        return std::nullopt;
-    }
-    return text;
-}
-
-// Replaces `path` whole or not at all.
-bool writeLibraryText(const QString &path, const QString &text)
-{
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const QByteArray bytes = text.toUtf8();
-    return file.write(bytes) == bytes.size() && file.commit();
 }
 
 } // namespace
@@ -142,7 +94,7 @@ void VintrellePaletteLibraryFiles::runExport(const QString &text)
     const std::optional<QString> path = chooseExportPath();
     if (!path || path->isEmpty())
         return libraryFileMessage(exportCancelled);
-    libraryFileMessage(writeLibraryText(*path, text) ? exported : notSaved);
+    libraryFileMessage(VintrelleLibraryFile::write(*path, text) ? VintrelleLibraryFile::exportedMessage : notSaved);
 }
 
 void VintrellePaletteLibraryFiles::runImport()
@@ -150,11 +102,11 @@ void VintrellePaletteLibraryFiles::runImport()
     const std::optional<QString> path = chooseImportPath();
     if (!path || path->isEmpty())
         return libraryFileMessage(importCancelled);
-    QString failure;
-    if (const std::optional<QString> text = readLibraryText(*path, &failure))
+    VintrelleLibraryFile::ReadFailure failure;
+    if (const std::optional<QString> text = VintrelleLibraryFile::read(*path, &failure))
         callPage(QStringLiteral("receiveLibraryFile"), *text);
-    else
-        libraryFileMessage(failure);
+    else // the page's own wording for a file that is not UTF-8 text
+        libraryFileMessage(failure == VintrelleLibraryFile::ReadFailure::TooLarge ? VintrelleMessages::importFileTooLarge : notReadable);
 }
 
 void VintrellePaletteLibraryFiles::libraryFileMessage(const QString &message)
