@@ -188,11 +188,7 @@ void VintrelleAppDelegate::openQuickMenuSettings()
         if (!self->m_nativeSettings) {
             self->m_nativeSettings = std::make_unique<VintrelleNativeSettings>();
             VintrelleNativeSettings *settings = self->m_nativeSettings.get();
-            settings->command = [self](const QJsonObject &command, VintrelleReply reply) {
-                if (!self)
-                    return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
-                self->executeNativeCommand(command, std::move(reply));
-            };
+            settings->command = self->windowCommand();
             settings->onClose = [self] { if (self) self->returnToMainMenu(); };
             settings->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
             self->addSecondaryWindow(settings);
@@ -312,14 +308,21 @@ void VintrelleAppDelegate::launchQuickMenuItem(const QString &entryID)
 
 // The library editor, the name prompt and the edit requests of the quick menu's rows. The windows
 // are made once and kept; closing one only hides it.
-void VintrelleAppDelegate::installEditor()
+// The command callable every window gets: through the router while this delegate lives, and a
+// plain refusal once it is gone.
+std::function<void(const QJsonObject &, VintrelleReply)> VintrelleAppDelegate::windowCommand()
 {
-    QPointer<VintrelleAppDelegate> self(this);
-    const auto command = [self](const QJsonObject &command, VintrelleReply reply) {
+    return [self = QPointer(this)](const QJsonObject &command, VintrelleReply reply) {
         if (!self)
             return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
         self->executeNativeCommand(command, std::move(reply));
     };
+}
+
+void VintrelleAppDelegate::installEditor()
+{
+    QPointer<VintrelleAppDelegate> self(this);
+    const auto command = windowCommand();
     m_namePrompt = std::make_unique<VintrelleNativeNamePrompt>();
     m_namePrompt->onMoved = [self](QWidget *window) {
         if (self)
@@ -381,11 +384,7 @@ void VintrelleAppDelegate::installPluginSearch()
 {
     QPointer<VintrelleAppDelegate> self(this);
     m_search = std::make_unique<VintrelleNativeSearch>();
-    m_search->command = [self](const QJsonObject &command, VintrelleReply reply) {
-        if (!self)
-            return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
-        self->executeNativeCommand(command, std::move(reply));
-    };
+    m_search->command = windowCommand();
     m_search->onClose = [self] { if (self && self->openNativeEditor) self->openNativeEditor(); };
     m_search->onMoved = [self](const QPoint &topLeft) { if (self) self->rememberNativeWindowPosition(topLeft); };
     m_search->setConnected(m_quickMenuConnected);

@@ -137,6 +137,7 @@ private:
     VintrelleStoreStartup m_startup;
     std::unique_ptr<VintrelleStatusItem> m_statusItem;
     std::unique_ptr<VintrelleGlobalInput> m_globalInput;
+    std::function<void(const QJsonObject &, VintrelleReply)> windowCommand();
     void installQuickMenu();
     void installEditor();
     void installPluginSearch();
