@@ -23,7 +23,6 @@
 
 namespace {
 
-constexpr qreal cornerRadius = 10;
 constexpr int spacing = 6;
 
 const char *const panelStyle = R"(
@@ -43,13 +42,6 @@ QScrollBar::handle:vertical { background: rgba(255, 255, 255, 0.25); border-radi
 QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page { background: none; height: 0; }
 )";
 
-QPainterPath panelShape(const QRectF &bounds)
-{
-    QPainterPath path;
-    path.addRoundedRect(bounds, cornerRadius, cornerRadius);
-    return path;
-}
-
 bool truthy(const QJsonValue &value)
 {
     return value.toBool() || value.toDouble() != 0;
@@ -58,14 +50,13 @@ bool truthy(const QJsonValue &value)
 } // namespace
 
 VintrelleNativeEdit::VintrelleNativeEdit()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    : VintrelleDarkPanel(dragStripHeight)
     , m_model(new VintrelleEditTreeModel(this))
     , m_header(new VintrelleEditHeader(this))
     , m_outline(new VintrelleEditOutline(this))
     , m_status(new QLabel(this))
 {
     setWindowTitle(tr("Edit Library"));
-    setAttribute(Qt::WA_TranslucentBackground);
     setStyleSheet(QString::fromLatin1(panelStyle));
     resize(panelWidth, panelHeight);
 
@@ -221,45 +212,14 @@ void VintrelleNativeEdit::moveEvent(QMoveEvent *event)
         onMoved(pos());
 }
 
-void VintrelleNativeEdit::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.fillPath(panelShape(bounds), QColor(0x1c, 0x1c, 0x20, 245));
-    painter.setPen(QPen(QColor(255, 255, 255, 26), 1));
-    painter.drawPath(panelShape(bounds));
-}
-
-// Without a compositor translucent corners would show black on X11; the mask cuts them off.
 void VintrelleNativeEdit::resizeEvent(QResizeEvent *event)
 {
-    QWidget::resizeEvent(event);
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        setMask(QRegion(panelShape(QRectF(rect())).toFillPolygon().toPolygon()));
+    VintrelleDarkPanel::resizeEvent(event);
     m_doneButton->setGeometry(width() - 12 - 44, 6, 44, 24);
     m_redoButton->setGeometry(m_doneButton->x() - 6 - 28, 6, 28, 24);
     m_undoButton->setGeometry(m_redoButton->x() - 2 - 28, 6, 28, 24);
     for (QPushButton *top : {m_undoButton, m_redoButton, m_doneButton})
         top->raise();
-}
-
-void VintrelleNativeEdit::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && event->position().y() < dragStripHeight)
-        m_drag.begin(this, event);
-    else
-        QWidget::mousePressEvent(event);
-}
-
-void VintrelleNativeEdit::mouseMoveEvent(QMouseEvent *event)
-{
-    m_drag.follow(this, event);
-}
-
-void VintrelleNativeEdit::mouseReleaseEvent(QMouseEvent *)
-{
-    m_drag.end();
 }
 
 // ---- Actions ---------------------------------------------------------------------------------

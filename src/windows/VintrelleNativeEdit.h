@@ -8,7 +8,7 @@
 #include "VintrelleEditModel.h"
 #include "VintrelleEditOutline.h"
 #include "VintrelleReply.h"
-#include "VintrelleWindowDrag.h"
+#include "VintrelleDarkPanel.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -23,7 +23,7 @@ class QPushButton;
 class VintrelleEditHeader;
 class VintrelleEditTreeModel;
 
-class VintrelleNativeEdit : public QWidget
+class VintrelleNativeEdit : public VintrelleDarkPanel
 {
     Q_OBJECT
 
@@ -75,13 +75,9 @@ public:
     bool historyBusy() const { return m_historyBusy; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     QPushButton *makeButton(const QString &title, void (VintrelleNativeEdit::*action)());
@@ -116,5 +112,4 @@ private:
     bool m_expandingDragDestination = false;
     bool m_updating = false;
     quint64 m_historyGeneration = 0;
-    VintrelleWindowDrag m_drag;
 };

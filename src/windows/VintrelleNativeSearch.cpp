@@ -26,7 +26,6 @@
 
 namespace {
 
-constexpr qreal cornerRadius = 10;
 constexpr int insets = 10;
 constexpr int textInset = 8;
 
@@ -57,13 +56,6 @@ QScrollBar:vertical { background: transparent; width: 6px; margin: 0; }
 QScrollBar::handle:vertical { background: rgba(255, 255, 255, 0.25); border-radius: 3px; min-height: 24px; }
 QScrollBar::add-line, QScrollBar::sub-line, QScrollBar::add-page, QScrollBar::sub-page { background: none; height: 0; }
 )";
-
-QPainterPath panelShape(const QRectF &bounds)
-{
-    QPainterPath path;
-    path.addRoundedRect(bounds, cornerRadius, cornerRadius);
-    return path;
-}
 
 QFont resultFont(QFont font)
 {
@@ -109,7 +101,7 @@ public:
 } // namespace
 
 VintrelleNativeSearch::VintrelleNativeSearch()
-    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
+    : VintrelleDarkPanel(dragStripHeight)
     , m_header(new VintrelleEditHeader(this))
     , m_doneButton(new QPushButton(tr("Done").toUpper(), this))
     , m_destination(new QComboBox(this))
@@ -120,7 +112,6 @@ VintrelleNativeSearch::VintrelleNativeSearch()
     , m_status(new QLabel(this))
 {
     setWindowTitle(tr("Add Plug-in"));
-    setAttribute(Qt::WA_TranslucentBackground);
     setStyleSheet(QString::fromLatin1(panelStyle));
     setFixedSize(panelWidth, panelHeight);
 
@@ -371,40 +362,9 @@ void VintrelleNativeSearch::refresh()
 
 // ---- The panel ----------------------------------------------------------------------------------
 
-void VintrelleNativeSearch::paintEvent(QPaintEvent *)
-{
-    QPainter painter(this);
-    painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF bounds = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-    painter.fillPath(panelShape(bounds), QColor(0x1c, 0x1c, 0x20, 245));
-    painter.setPen(QPen(QColor(255, 255, 255, 26), 1));
-    painter.drawPath(panelShape(bounds));
-}
-
-// Without a compositor translucent corners would show black on X11; the mask cuts them off.
 void VintrelleNativeSearch::resizeEvent(QResizeEvent *event)
 {
-    QWidget::resizeEvent(event);
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        setMask(QRegion(panelShape(QRectF(rect())).toFillPolygon().toPolygon()));
+    VintrelleDarkPanel::resizeEvent(event);
     m_doneButton->setGeometry(width() - insets - 44, insets, 44, 24);
     m_doneButton->raise();
-}
-
-void VintrelleNativeSearch::mousePressEvent(QMouseEvent *event)
-{
-    if (event->button() == Qt::LeftButton && event->position().y() < dragStripHeight)
-        m_drag.begin(this, event);
-    else
-        QWidget::mousePressEvent(event);
-}
-
-void VintrelleNativeSearch::mouseMoveEvent(QMouseEvent *event)
-{
-    m_drag.follow(this, event);
-}
-
-void VintrelleNativeSearch::mouseReleaseEvent(QMouseEvent *)
-{
-    m_drag.end();
 }

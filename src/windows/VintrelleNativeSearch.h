@@ -7,7 +7,7 @@
 
 #include "VintrelleReply.h"
 #include "VintrelleSearchModel.h"
-#include "VintrelleWindowDrag.h"
+#include "VintrelleDarkPanel.h"
 
 #include <QJsonArray>
 #include <QJsonObject>
@@ -23,7 +23,7 @@ class QPushButton;
 class QTableWidget;
 class VintrelleEditHeader;
 
-class VintrelleNativeSearch : public QWidget
+class VintrelleNativeSearch : public VintrelleDarkPanel
 {
     Q_OBJECT
 
@@ -62,13 +62,9 @@ public:
     QLabel *status() const { return m_status; }
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
-    void mousePressEvent(QMouseEvent *event) override;
-    void mouseMoveEvent(QMouseEvent *event) override;
-    void mouseReleaseEvent(QMouseEvent *event) override;
 
 private:
     void reloadTable();
@@ -86,5 +82,4 @@ private:
     QPushButton *m_addButton;
     QLabel *m_status;
     bool m_updating = false;
-    VintrelleWindowDrag m_drag;
 };
