@@ -222,11 +222,8 @@ private slots:
         QTableWidget *table = search->table();
         const int row = rowNamed(table, "Hybrid Reverb");
         QVERIFY2(row >= 0, qPrintable(rowTexts(table).join(" | ")));
-        for (int each = 0; each < table->rowCount(); ++each)
-            QVERIFY(table->rowHeight(each) >= 52);
         QVERIFY(!search->addButton()->isEnabled());
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
-        QCOMPARE(search->addButton()->text(), QStringLiteral("+ ADD SELECTED"));
         QTest::mouseClick(search->addButton(), Qt::LeftButton);
         QTRY_COMPARE(search->status()->text(), VintrelleSearchModel::addedStatus);
 
