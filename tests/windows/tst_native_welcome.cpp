@@ -109,54 +109,28 @@ private slots:
         QCOMPARE(closed, 0); // the buttons leave closing to their owner
     }
 
-    // Escape and the window manager close it and say so; hide() is quiet.
-    void closing_data()
+    // Shown, the background moves, unless the desktop asks for reduced motion, when it stays
+    // exactly still. However the window goes (Escape and the window manager say so, hide() is
+    // quiet), nothing runs and nothing paints until it opens again.
+    void motionAndClosing_data()
     {
         QTest::addColumn<QString>("how");
+        QTest::addColumn<bool>("reduced");
         QTest::addColumn<int>("closes");
-        QTest::newRow("Escape") << "escape" << 1;
-        QTest::newRow("window manager") << "close" << 1;
-        QTest::newRow("hidden by the program") << "hide" << 0;
+        QTest::newRow("Escape") << "escape" << false << 1;
+        QTest::newRow("window manager, reduced motion") << "close" << true << 1;
+        QTest::newRow("hidden by the program") << "hide" << false << 0;
     }
 
-    void closing()
+    void motionAndClosing()
     {
         QFETCH(QString, how);
+        QFETCH(bool, reduced);
         QFETCH(int, closes);
         VintrelleNativeWelcome welcome(false);
+        VintrelleWelcomeArt *art = welcome.art();
         int closed = 0;
         welcome.onClose = [&] { ++closed; };
-        welcome.openAtPoint({10, 10});
-        QVERIFY(QTest::qWaitForWindowExposed(welcome.window()));
-        QVERIFY(welcome.art()->isAnimating());
-        if (how == u"escape")
-            QTest::keyClick(welcome.window(), Qt::Key_Escape);
-        else if (how == u"close")
-            welcome.window()->close();
-        else
-            welcome.hide();
-        QVERIFY(!welcome.isVisible());
-        QVERIFY(!welcome.art()->isAnimating());
-        QCOMPARE(closed, closes);
-        // Reopening after a close moves again.
-        welcome.openAtPoint({10, 10});
-        QVERIFY(welcome.art()->isAnimating());
-    }
-
-    // Hidden, nothing runs and nothing paints; shown, the background moves, unless the desktop
-    // asks for reduced motion, when it stays exactly still.
-    void motion_data()
-    {
-        QTest::addColumn<bool>("reduced");
-        QTest::newRow("moving") << false;
-        QTest::newRow("reduced motion") << true;
-    }
-
-    void motion()
-    {
-        QFETCH(bool, reduced);
-        VintrelleNativeWelcome welcome(false);
-        VintrelleWelcomeArt *art = welcome.art();
         welcome.setReducedMotion(reduced);
         welcome.updateConnected(true, true); // a steady status, so only the background can change
         QVERIFY(!art->isAnimating()); // nothing before the first opening
@@ -166,17 +140,25 @@ private slots:
         QCOMPARE(art->isAnimating(), !reduced);
         const QImage before = art->grab().toImage();
         QTest::qWait(300);
-        const QImage after = art->grab().toImage();
-        QCOMPARE(before == after, reduced);
+        QCOMPARE(before == art->grab().toImage(), reduced);
         // Still means the resting picture, not a frozen frame.
         QCOMPARE(art->animationSeconds().has_value(), !reduced);
 
-        welcome.hide();
+        if (how == u"escape")
+            QTest::keyClick(welcome.window(), Qt::Key_Escape);
+        else if (how == u"close")
+            welcome.window()->close();
+        else
+            welcome.hide();
+        QVERIFY(!welcome.isVisible());
+        QCOMPARE(closed, closes);
         PaintCounter counter(art);
         QTest::qWait(250);
         QVERIFY(!art->isAnimating());
         QVERIFY(!welcome.header()->isPulsing());
         QCOMPARE(counter.paints, 0);
+        welcome.openAtPoint({10, 10});
+        QCOMPARE(art->isAnimating(), !reduced);
     }
 
     // With a compositor the corners are clear; without one the art paints every pixel.
