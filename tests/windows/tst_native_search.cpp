@@ -164,29 +164,14 @@ private slots:
         QCOMPARE(m_search->status()->text(), shown.isEmpty() ? VintrelleSearchModel::idleStatus : VintrelleSearchModel::resultsStatus);
     }
 
-    // What the window says without asking Ableton.
-    void statusWithoutBridge_data()
+    // An empty library leaves nothing to file into: the window says so and asks Ableton nothing.
+    void emptyLibrary()
     {
-        QTest::addColumn<bool>("emptyLibrary");
-        QTest::addColumn<QString>("query");
-        QTest::addColumn<QString>("status");
-        QTest::newRow("blank query") << false << "   " << VintrelleSearchModel::blankQueryStatus;
-        QTest::newRow("no categories") << true << "" << VintrelleSearchModel::noCategoriesStatus;
-    }
-
-    void statusWithoutBridge()
-    {
-        QFETCH(bool, emptyLibrary);
-        QFETCH(QString, query);
-        if (emptyLibrary)
-            useLibrary({});
-        m_search->openForCategory(emptyLibrary ? "" : "E", QPoint(50, 60));
-        if (!query.isEmpty()) {
-            typeAndSearch(query);
-            QTest::mouseClick(m_search->searchButton(), Qt::LeftButton);
-        }
-        QTEST(m_search->status()->text(), "status");
-        QCOMPARE(m_search->destination()->count(), emptyLibrary ? 0 : 6);
+        useLibrary({});
+        m_search->openForCategory("", QPoint(50, 60));
+        QCOMPARE(m_search->status()->text(), VintrelleSearchModel::noCategoriesStatus);
+        QCOMPARE(m_search->destination()->count(), 0);
+        typeAndSearch("   ");
         QVERIFY(!m_search->addButton()->isEnabled());
         QVERIFY(m_sent.isEmpty());
     }
@@ -222,11 +207,8 @@ private slots:
         QTableWidget *table = search->table();
         const int row = rowNamed(table, "Hybrid Reverb");
         QVERIFY2(row >= 0, qPrintable(rowTexts(table).join(" | ")));
-        for (int each = 0; each < table->rowCount(); ++each)
-            QVERIFY(table->rowHeight(each) >= 52);
         QVERIFY(!search->addButton()->isEnabled());
         QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(row, 0)).center());
-        QCOMPARE(search->addButton()->text(), QStringLiteral("+ ADD SELECTED"));
         QTest::mouseClick(search->addButton(), Qt::LeftButton);
         QTRY_COMPARE(search->status()->text(), VintrelleSearchModel::addedStatus);
 

@@ -1,5 +1,4 @@
-#include "VintrelleTestSupport.h"
-
+#include "EditorHarness.h"
 #include "VintrelleBridgeSimulator.h"
 #include "VintrelleCommandRouter.h"
 #include "VintrelleLibraryFile.h"
@@ -41,41 +40,6 @@ QJsonArray otherLibrary()
 QByteArray paddedTo(const QByteArray &text, qint64 size)
 {
     return text + QByteArray(size - text.size(), ' ');
-}
-
-// The library as the user sees it, without identifiers (a replace gives everything new ones):
-// each category as its path of names, then its plug-ins' labels and uris, in order.
-QStringList outline(const QJsonArray &categories)
-{
-    QHash<QString, QJsonObject> byID;
-    for (const QJsonValue category : categories)
-        byID.insert(category["id"].toString(), category.toObject());
-    QStringList lines;
-    for (const QJsonValue category : categories) {
-        QString path = category["name"].toString();
-        for (QJsonValue parent = category["parentId"]; parent.isString(); parent = byID[parent.toString()]["parentId"])
-            path = byID[parent.toString()]["name"].toString() + " / " + path;
-        lines << path;
-        for (const QJsonValue entry : category["entries"].toArray())
-            lines << "  " + entry["label"].toString() + " " + entry["uri"].toString();
-    }
-    return lines;
-}
-
-// Presses `title` in the next modal dialog; `order` gets its buttons from left to right.
-std::shared_ptr<VintrelleModalAnswer> pressRecordingOrder(const QString &title, QStringList *order)
-{
-    return answerNextModal([title, order](QWidget *modal) {
-        QList<QPushButton *> buttons = modal->findChildren<QPushButton *>();
-        std::sort(buttons.begin(), buttons.end(), [modal](QPushButton *a, QPushButton *b) {
-            return a->mapTo(modal, QPoint()).x() < b->mapTo(modal, QPoint()).x();
-        });
-        for (QPushButton *button : buttons)
-            *order << button->text();
-        for (QPushButton *button : buttons)
-            if (button->text() == title)
-                return button->click();
-    });
 }
 
 } // namespace
@@ -145,34 +109,25 @@ private slots:
         defaults.remove("VintrelleUserLibrary");
     }
 
-    // The panes hold their groups' controls, and the toolbar follows the shown pane.
-    void panes_data()
-    {
-        addColumns<QString, QStringList>({"pane", "buttons"});
-        QTest::newRow("connection") << "Connection" << QStringList{"Install…", "Test Connection"};
-        QTest::newRow("preferences") << "Preferences" << QStringList{"Save Preferences"};
-        QTest::newRow("library") << "Library" << QStringList{"Add to Library", "Export…", "Import…", "Reset Library…"};
-    }
-
+    // The toolbar shows one pane at a time, with its group's buttons, and names the window after it.
     void panes()
     {
-        QFETCH(QString, pane);
-        QFETCH(QStringList, buttons);
         SettingsHarness harness(m_home);
         VintrelleNativeSettings &settings = harness.settings;
-        QCOMPARE(settings.size(), QSize(520, VintrelleNativeSettings::chromeHeight + 340));
-        QCOMPARE(settings.windowTitle(), QStringLiteral("Connection"));
-        settings.paneButton(pane)->click();
-        QCOMPARE(settings.currentPane(), pane);
-        QCOMPARE(settings.windowTitle(), pane);
-        for (const QString other : {"Connection", "Preferences", "Library"})
-            QCOMPARE(settings.paneButton(other)->isChecked(), other == pane);
-        QStringList shown;
-        for (QPushButton *button : settings.tabs()->currentWidget()->findChildren<QPushButton *>())
-            shown << button->text();
-        QCOMPARE(shown, buttons);
-        for (const QString &title : buttons)
-            QVERIFY(!settings.button(title)->accessibleName().isEmpty());
+        const QList<QPair<QString, QStringList>> panes{{"Library", {"Add to Library", "Export…", "Import…", "Reset Library…"}},
+                                                      {"Preferences", {"Save Preferences"}},
+                                                      {"Connection", {"Install…", "Test Connection"}}};
+        for (const auto &[pane, buttons] : panes) {
+            settings.paneButton(pane)->click();
+            QCOMPARE(settings.currentPane(), pane);
+            QCOMPARE(settings.windowTitle(), pane);
+            for (const auto &other : panes)
+                QCOMPARE(settings.paneButton(other.first)->isChecked(), other.first == pane);
+            QStringList shown;
+            for (QPushButton *button : settings.tabs()->currentWidget()->findChildren<QPushButton *>())
+                shown << button->text();
+            QCOMPARE(shown, buttons);
+        }
     }
 
     // Opening shows the stored shortcut; the letter plays no part in the double tap.
@@ -181,8 +136,7 @@ private slots:
         addColumns<QString, QString, QString, QString, bool>({"storedCombo", "storedLetter", "shownCombo", "shownLetter", "letterEnabled"});
         QTest::newRow("nothing stored") << "" << "" << "Double-tap Alt" << "P" << false;
         QTest::newRow("control alt") << "control-option" << "K" << "Control–Alt" << "K" << true;
-        QTest::newRow("super shift") << "command-shift" << "A" << "Super–Shift" << "A" << true;
-        QTest::newRow("control shift") << "control-shift" << "Z" << "Control–Shift" << "Z" << true;
+        QTest::newRow("super shift") << "command-shift" << "Z" << "Super–Shift" << "Z" << true;
         QTest::newRow("double tap keeps its letter") << "double-option" << "Q" << "Double-tap Alt" << "Q" << false;
     }
 
@@ -202,9 +156,6 @@ private slots:
         }
         SettingsHarness harness(m_home);
         VintrelleNativeSettings &settings = harness.settings;
-        QCOMPARE(settings.combo()->count(), 4);
-        QCOMPARE(settings.letter()->count(), 26);
-        QCOMPARE(settings.letter()->itemText(25), QStringLiteral("Z"));
         settings.status()->setText("stale");
         settings.login()->setChecked(true); // flipped, never saved
         settings.openAtPoint(QPoint(30, 30));
@@ -221,41 +172,32 @@ private slots:
         }
     }
 
-    // What each button reports through the real router, and its state while the command runs.
-    void commandStatuses_data()
+    // The check answers later: the button waits for it, then says what it found.
+    void testConnection_data()
     {
-        addColumns<QString, QString, QString>({"pane", "button", "status"});
-        QTest::newRow("test connection, nothing listening") << "Connection" << "Test Connection"
-                                                            << "Not connected. Open Ableton and select VintrelleBridge.";
-        QTest::newRow("test connection, bridge running") << "Connection" << "Test Connection" << "Connected to Ableton.";
-        QTest::newRow("save preferences") << "Preferences" << "Save Preferences" << "Preferences saved.";
-        QTest::newRow("starter categories") << "Library" << "Add to Library"
-                                            << "Default categories are ready. Undo changes in Edit.";
+        addColumns<bool, QString>({"bridgeRunning", "status"});
+        QTest::newRow("nothing listening") << false << "Not connected. Open Ableton and select VintrelleBridge.";
+        QTest::newRow("bridge running") << true << "Connected to Ableton.";
     }
 
-    void commandStatuses()
+    void testConnection()
     {
-        QFETCH(QString, pane);
-        QFETCH(QString, button);
+        QFETCH(bool, bridgeRunning);
         QFETCH(QString, status);
         SettingsHarness harness(m_home);
         QTemporaryDir bridgeFolder;
         std::unique_ptr<VintrelleBridgeSimulator> bridge;
-        if (status == u"Connected to Ableton.") {
+        if (bridgeRunning) {
             bridge = std::make_unique<VintrelleBridgeSimulator>(bridgeFolder.path());
             QVERIFY(bridge->ready());
             harness.connection.setBridgeURL(bridge->bridgeURL());
             harness.connection.setToken(bridge->token());
         }
-        harness.settings.selectPane(pane);
-        harness.click(button);
-        if (button == u"Test Connection") {
-            // The check answers later: the button waits for it.
-            QCOMPARE(harness.status(), QStringLiteral("Checking Ableton…"));
-            QVERIFY(!harness.settings.button(button)->isEnabled());
-        }
+        harness.click("Test Connection");
+        QCOMPARE(harness.status(), QStringLiteral("Checking Ableton…"));
+        QVERIFY(!harness.settings.button("Test Connection")->isEnabled());
         QTRY_COMPARE(harness.status(), status);
-        QVERIFY(harness.settings.button(button)->isEnabled());
+        QVERIFY(harness.settings.button("Test Connection")->isEnabled());
     }
 
     // Saving sends what the controls show; a refusal is the preference report's message.
@@ -278,6 +220,7 @@ private slots:
         SettingsHarness harness(m_home);
         QVERIFY(harness.ok);
         harness.click("Add to Library");
+        QCOMPARE(harness.status(), QStringLiteral("Default categories are ready. Undo changes in Edit."));
         const QJsonArray once = harness.saved();
         QVERIFY(once.size() > ownLibrary().size());
         harness.click("Add to Library");
@@ -302,13 +245,10 @@ private slots:
         QFETCH(qsizetype, categoriesAfter);
         SettingsHarness harness(m_home);
         harness.settings.show();
-        QStringList order;
-        auto alert = pressRecordingOrder(answer, &order);
+        auto alert = pressInNextModal(answer);
         harness.click("Reset Library…");
         QTRY_VERIFY(alert->seen);
         QCOMPARE(alert->text, QStringLiteral("Reset Library?"));
-        QCOMPARE(alert->informativeText, QStringLiteral("This removes all categories and plug-ins. You can undo it from Edit."));
-        QCOMPARE(order, QStringList({"Reset Library", "Cancel"}));
         QTRY_COMPARE(harness.status(), status);
         QCOMPARE(harness.saved().size(), categoriesAfter);
 
@@ -335,6 +275,8 @@ private slots:
         QTest::newRow("sequence cut at the end") << library + "\xE2\x82" << false << unreadableText;
         QTest::newRow("encoded surrogate") << QByteArray("\"\xED\xA0\x80\"") << false << unreadableText;
         QTest::newRow("overlong slash") << QByteArray("\"\xC0\xAF\"") << false << unreadableText;
+        QTest::newRow("missing") << QByteArray("missing") << false << unreadableText;
+        QTest::newRow("a folder") << QByteArray("folder") << false << tooLargeText;
     }
 
     void readingLibraryFiles()
@@ -344,7 +286,10 @@ private slots:
         QFETCH(QString, message);
         QTemporaryDir folder;
         const QString path = folder.filePath("library.json");
-        writeFile(path, contents);
+        if (contents == "folder")
+            QVERIFY(QDir(folder.path()).mkdir("library.json"));
+        else if (contents != "missing")
+            writeFile(path, contents);
         VintrelleLibraryFile::ReadFailure failure{};
         const std::optional<QString> text = VintrelleLibraryFile::read(path, &failure);
         QCOMPARE(bool(text), accepted);
@@ -361,24 +306,6 @@ private slots:
         QCOMPARE(harness.status(), message);
         QVERIFY(!QApplication::activeModalWidget());
         QCOMPARE(readFile(m_home.libraryPath()), before);
-    }
-
-    void readingWhatIsNotAFile_data()
-    {
-        addColumns<QString, QString>({"relative", "message"});
-        QTest::newRow("missing") << "missing.json" << unreadableText;
-        QTest::newRow("a folder") << "folder.json" << tooLargeText;
-    }
-
-    void readingWhatIsNotAFile()
-    {
-        QFETCH(QString, relative);
-        QFETCH(QString, message);
-        QTemporaryDir folder;
-        QVERIFY(QDir(folder.path()).mkdir("folder.json"));
-        VintrelleLibraryFile::ReadFailure failure{};
-        QVERIFY(!VintrelleLibraryFile::read(folder.filePath(relative), &failure));
-        QCOMPARE(VintrelleLibraryFile::message(failure), message);
     }
 
     // Import answers: merging the library's own export changes nothing and records no step;
@@ -414,18 +341,14 @@ private slots:
             writeFile(path, file == u"other" ? compact(libraryFile(otherLibrary())) : QByteArray(R"({"format":"Other"})"));
         }
         harness.settings.status()->clear();
-        QStringList order;
-        auto question = pressRecordingOrder(answer, &order);
+        auto question = pressInNextModal(answer);
         harness.settings.importFile(path);
         QTRY_VERIFY(question->seen);
         QCOMPARE(question->text, QStringLiteral("Import Library"));
-        QCOMPARE(question->informativeText, QStringLiteral("Merge adds new folders and plug-ins. Replace exchanges the "
-                                                           "entire library. Either can be undone from Edit."));
-        QCOMPARE(order, QStringList({"Merge", "Replace", "Cancel"}));
         QTRY_COMPARE(harness.status(), status);
         QCOMPARE(harness.saved() != ownLibrary(), changes);
         if (answer == u"Replace")
-            QCOMPARE(outline(harness.saved()), outline(otherLibrary()));
+            QCOMPARE(titledOutline(harness.saved()), titledOutline(otherLibrary()));
         QCOMPARE(harness.store->undo().size(), changes ? 1 : 0);
         harness.settings.undo();
         QCOMPARE(harness.saved(), ownLibrary());
@@ -474,10 +397,7 @@ private slots:
         auto save = answerNextModal([&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             QVERIFY(dialog);
-            QCOMPARE(dialog->windowModality(), Qt::WindowModal);
-            QCOMPARE(dialog->parentWidget(), &harness.settings);
             QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
-            QCOMPARE(dialog->nameFilters(), QStringList{"JSON (*.json)"});
             proposed = QFileInfo(dialog->selectedFiles().value(0)).fileName();
             dialog->setDirectory(folder.path());
             dialog->selectFile(path);
@@ -489,18 +409,11 @@ private slots:
         QTRY_COMPARE(harness.status(), QStringLiteral("Library exported."));
         QCOMPARE(readFile(path), harness.exported().toUtf8());
 
-        // A cancelled panel leaves the status line as it was.
-        auto cancelled = answerNextModal([](QWidget *modal) { qobject_cast<QDialog *>(modal)->reject(); });
-        harness.click("Export…");
-        QTRY_VERIFY(cancelled->seen);
-        QCOMPARE(harness.status(), QStringLiteral("Library exported."));
-
         std::shared_ptr<VintrelleModalAnswer> question;
         auto open = answerNextModal([&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             QVERIFY(dialog);
             QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptOpen);
-            QCOMPARE(dialog->fileMode(), QFileDialog::ExistingFile);
             dialog->setDirectory(folder.path());
             dialog->selectFile(path);
             question = pressInNextModal("Replace");
@@ -510,7 +423,7 @@ private slots:
         QTRY_VERIFY(open->seen);
         QTRY_VERIFY(question && question->seen);
         QTRY_COMPARE(harness.status(), importedText);
-        QCOMPARE(outline(harness.saved()), outline(ownLibrary()));
+        QCOMPARE(titledOutline(harness.saved()), titledOutline(ownLibrary()));
     }
 
     // Install puts the real bridge into the User Library, asking for it when none is known.
