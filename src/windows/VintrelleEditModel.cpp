@@ -130,8 +130,11 @@ void VintrelleEditModel::setCategories(const QJsonArray &categories, const Vintr
     m_sources = std::move(sources);
     m_categoryIndex = categoryIndex(m_categories);
     m_childCategories = childCategoryIndex(m_categories);
+    qsizetype nodeCount = m_categories.size();
+    for (const VintrelleEditCategory &category : std::as_const(m_categories))
+        nodeCount += category.entries.size();
     m_nodes.clear();
-    m_nodes.reserve(previous ? previous->m_nodes.size() : m_categories.size());
+    m_nodes.reserve(nodeCount);
     m_roots.clear();
     buildChildren(QString(), 0);
 }
@@ -142,22 +145,37 @@ void VintrelleEditModel::buildChildren(const QString &parentId, int depth)
 {
     if (depth >= maximumDepth)
         return;
+    // One hash lookup per node: the slot is taken, and only a new one (the size grew) is filled.
+    const auto placeNew = [this](Kind kind, const QString &id, const QString &title, const QString &uri,
+                                 const QString &parent) {
+        const qsizetype sizeBefore = m_nodes.size();
+        Node &slot = m_nodes[id];
+        if (m_nodes.size() == sizeBefore)
+            return false;
+        slot.kind = kind;
+        slot.id = id;
+        slot.title = title;
+        slot.uri = uri;
+        slot.parentId = parent;
+        return true;
+    };
     QStringList children;
-    for (qsizetype i : m_childCategories.value(parentId)) {
-        const VintrelleEditCategory &category = m_categories[i];
-        if (m_nodes.contains(category.id))
-            continue;
-        m_nodes.insert(category.id, {Kind::Category, category.id, category.name, QString(), parentId, {}});
-        children.append(category.id);
-        buildChildren(category.id, depth + 1);
+    const auto subcategories = m_childCategories.constFind(parentId);
+    if (subcategories != m_childCategories.constEnd()) {
+        for (qsizetype i : *subcategories) {
+            const VintrelleEditCategory &category = m_categories[i];
+            if (!placeNew(Kind::Category, category.id, category.name, QString(), parentId))
+                continue;
+            children.append(category.id);
+            buildChildren(category.id, depth + 1);
+        }
     }
     if (!parentId.isEmpty()) {
         if (const VintrelleEditCategory *owner = category(parentId)) {
+            children.reserve(children.size() + owner->entries.size());
             for (const VintrelleEditEntry &entry : owner->entries) {
-                if (m_nodes.contains(entry.id))
-                    continue;
-                m_nodes.insert(entry.id, {Kind::Plugin, entry.id, entry.label, entry.uri, parentId, {}});
-                children.append(entry.id);
+                if (placeNew(Kind::Plugin, entry.id, entry.label, entry.uri, parentId))
+                    children.append(entry.id);
             }
         }
         m_nodes[parentId].children = std::move(children);
@@ -525,10 +543,10 @@ QList<VintrelleEditRowChange> VintrelleEditModel::rowChanges(const VintrelleEdit
                             now.mid(prefix, now.size() - prefix - suffix)});
         // Kept rows keep their subtrees, which are compared in turn.
         const auto keep = [&](const QString &id) {
-            const Node *oldNode = before.node(id);
             const Node *newNode = after.node(id);
             if (newNode->kind == Kind::Plugin && plugInsKept)
                 return;
+            const Node *oldNode = before.node(id);
             if (retitled && (oldNode->title != newNode->title || oldNode->uri != newNode->uri))
                 retitled->append(id);
             if (newNode->kind == Kind::Category)

@@ -148,6 +148,8 @@ void VintrelleEditTreeModel::setCategories(const QJsonArray &categories)
             removeSubtree(id);
         endRemoveRows();
     }
+    // The first library adopts every node at once; sizing the table up front spares its regrowth.
+    m_parents.reserve(m_model.nodeCount());
     for (const VintrelleEditRowChange &change : changes) {
         if (change.inserted.isEmpty())
             continue;
