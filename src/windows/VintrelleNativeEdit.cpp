@@ -4,7 +4,7 @@
 #include "VintrelleEditRowDelegate.h"
 #include "VintrelleEditSizing.h"
 #include "VintrelleEditTreeModel.h"
-#include "VintrelleWindowDrag.h"
+#include "VintrelleWindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -178,18 +178,8 @@ void VintrelleNativeEdit::setConnected(bool connected)
 void VintrelleNativeEdit::showAtTopLeft(const QPoint &topLeft)
 {
     refreshActions(); // also asks for the history, and picks up callables set since the last time
-    if (!isVisible()) {
-        QScreen *screen = QGuiApplication::screenAt(topLeft + QPoint(0, 1));
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        QPoint placed = topLeft;
-        if (screen) {
-            const QRect visible = screen->availableGeometry();
-            placed.setX(std::max(std::min(topLeft.x(), visible.right() + 1 - width()), visible.x()));
-            placed.setY(std::min(std::max(topLeft.y(), visible.y()), visible.bottom() + 1 - height()));
-        }
-        move(placed);
-    }
+    if (!isVisible())
+        VintrellePlaceWindowAtTopLeft(this, topLeft);
     updateCompactSize();
     show();
     raise();

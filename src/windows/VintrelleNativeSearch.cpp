@@ -2,7 +2,7 @@
 
 #include "VintrelleEditHeader.h"
 #include "VintrelleEditRowDelegate.h"
-#include "VintrelleWindowDrag.h"
+#include "VintrelleWindowHelpers.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -237,16 +237,7 @@ void VintrelleNativeSearch::openForCategory(const QString &categoryID, const QPo
     m_model.selectDestination(categoryID);
     m_destination->setCurrentIndex(m_model.destinationIndex());
     reloadTable();
-    QScreen *screen = QGuiApplication::screenAt(topLeft + QPoint(0, 1));
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    QPoint placed = topLeft;
-    if (screen) {
-        const QRect visible = screen->availableGeometry();
-        placed.setX(std::max(std::min(topLeft.x(), visible.right() + 1 - width()), visible.x()));
-        placed.setY(std::min(std::max(topLeft.y(), visible.y()), visible.bottom() + 1 - height()));
-    }
-    move(placed);
+    VintrellePlaceWindowAtTopLeft(this, topLeft);
     m_model.opened();
     show();
     raise();
