@@ -20,47 +20,52 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Xvfb picks a free display and writes its number to the descriptor we hand it.
+# Xvfb picks a free display and writes its number to the descriptor we hand it. Without
+# -noreset the server restarts whenever its last client leaves, refusing whoever comes next.
 exec {display_fd}<> <(:)
-Xvfb -displayfd "$display_fd" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb -displayfd "$display_fd" -screen 0 1280x800x24 -nolisten tcp -noreset >/dev/null 2>&1 &
 pids+=($!)
 read -r -t 10 -u "$display_fd" number || { echo "with-x11-session: Xvfb did not start" >&2; exit 1; }
 export DISPLAY=":$number"
+# The number can come before the server takes clients: wait until one gets through.
+for _ in $(seq 100); do xprop -root >/dev/null 2>&1 && break; sleep 0.1; done
+xprop -root >/dev/null 2>&1 || { echo "with-x11-session: Xvfb on $DISPLAY takes no clients" >&2; exit 1; }
 unset WAYLAND_DISPLAY
 export QT_QPA_PLATFORM=xcb
 # No desktop bus: Qt asks it first for a tray and can block on a bus that does not answer, and
 # dbus-launch could start one per display. Everything here must go through X alone.
 export DBUS_SESSION_BUS_ADDRESS="unix:path=/nonexistent/vintrelle-test-bus"
 
-if [ "$wm" = 1 ]; then
-  openbox >/dev/null 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.1; done
-fi
-if [ "$tray" = 1 ]; then
-  # On a fresh machine the first GTK program can spend many seconds building font caches, and a
-  # tray host that died at start is started again; a session without its tray fails loudly.
-  tray_log=$(mktemp)
-  tray_up=0
+# Starts a helper until its own check passes: up to three attempts of 60 s each, the next one
+# when the last died. A session without its helper fails loudly with the helper's own output.
+start_helper() { # NAME CHECK-COMMAND -- COMMAND...
+  local name=$1 check=$2 log attempt pid
+  shift 3
+  log=$(mktemp)
   for attempt in 1 2 3; do
-    trayer --edge top --align right --widthtype request --height 24 --SetDockType true --transparent false >>"$tray_log" 2>&1 &
-    tray_pid=$!
-    pids+=("$tray_pid")
+    "$@" >>"$log" 2>&1 &
+    pid=$!
+    pids+=("$pid")
     for _ in $(seq 600); do
-      if xdotool search --classname trayer >/dev/null 2>&1; then tray_up=1; break; fi
-      kill -0 "$tray_pid" 2>/dev/null || break
+      if eval "$check" >/dev/null 2>&1; then rm -f "$log"; return 0; fi
+      kill -0 "$pid" 2>/dev/null || break
       sleep 0.1
     done
-    [ "$tray_up" = 1 ] && break
-    echo "with-x11-session: trayer attempt $attempt did not show its tray" >&2
+    echo "with-x11-session: $name attempt $attempt did not come up" >&2
   done
-  if [ "$tray_up" = 0 ]; then
-    echo "with-x11-session: no tray host; trayer said:" >&2
-    cat "$tray_log" >&2
-    rm -f "$tray_log"
-    exit 1
-  fi
-  rm -f "$tray_log"
+  echo "with-x11-session: no $name; it said:" >&2
+  cat "$log" >&2
+  rm -f "$log"
+  exit 1
+}
+
+if [ "$wm" = 1 ]; then
+  start_helper openbox '[[ $(xprop -root _NET_SUPPORTING_WM_CHECK) == *"window id"* ]]' -- openbox
+fi
+if [ "$tray" = 1 ]; then
+  # On a fresh machine the first GTK program can spend many seconds building font caches.
+  start_helper trayer 'xdotool search --classname trayer' -- \
+    trayer --edge top --align right --widthtype request --height 24 --SetDockType true --transparent false
 fi
 
 "$@" &
