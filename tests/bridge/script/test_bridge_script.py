@@ -1,0 +1,440 @@
+"""The VintrelleBridge Remote Script over real loopback sockets, with stand-ins for the parts of Live it
+touches and a fake clock ticked by hand: config.json, Live's entry points, HTTP, the browser index, search, loading."""
+
+import ast
+import json
+import os
+import select
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import types
+import unittest
+from unittest import mock
+from urllib.parse import quote
+
+import VintrelleBridge
+from VintrelleBridge import bridge
+
+TOKEN = 'f00d' * 16
+SCRIPT_DIR = os.path.dirname(os.path.abspath(VintrelleBridge.__file__))
+CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'data', 'bridge-config-cases.json')
+HEALTH = 'GET /v1/health HTTP/1.1\r\nAuthorization: Bearer %s\r\n' % TOKEN
+MOON = '\U0001F319'  # two UTF-16 units
+
+
+class Item(object):
+    """A browser item; listing its children adds `cost` seconds to `meter.now`."""
+    meter, cost = None, 0.0
+
+    def __init__(self, name, uri=None, loadable=True, children=(), device=False):
+        self.name, self.uri, self._children, self.is_device = name, uri or 'query:Test#' + name, list(children), device
+        self.is_folder, self.is_loadable = bool(children) and not device, loadable
+
+    @property
+    def children(self):
+        if self.meter is not None:
+            self.meter.now += self.cost
+        return list(self._children)
+
+
+def folder(name, *children):
+    return Item(name, loadable=False, children=children)
+
+
+class Browser(object):
+    def __init__(self, **roots):
+        self.__dict__.update(roots)
+        self.loaded, self.refuse = [], False
+
+    def load_item(self, item):
+        if self.refuse:
+            raise RuntimeError('refused')
+        self.loaded.append(item.name)
+
+
+def fake_live(get_browser):
+    """Makes `import Live` give an application whose browser is get_browser(); returns Live's handle for the script."""
+    sys.modules['Live'] = types.SimpleNamespace(Application=types.SimpleNamespace(
+        get_application=lambda: types.SimpleNamespace(browser=get_browser())))
+    handle = types.SimpleNamespace(messages=[], song=lambda: None)
+    handle.log_message = handle.messages.append
+    return handle
+
+
+def write_config(path, doc):
+    with open(path, 'w', encoding='utf-8') as f:
+        json.dump(doc, f)
+
+
+def request(method, path, token=TOKEN, body=None, headers=()):
+    lines = ['%s %s HTTP/1.1' % (method, path), 'Host: 127.0.0.1'] + (['Authorization: Bearer ' + token] if token is not None else [])
+    payload = body if isinstance(body, bytes) or body is None else json.dumps(body).encode('utf-8')
+    lines += list(headers) + (['Content-Length: %d' % len(payload)] if payload is not None else [])
+    return ('\r\n'.join(lines) + '\r\n\r\n').encode('utf-8') + (payload or b'')
+
+
+class Client(object):
+    """A raw loopback connection; pump() takes what has arrived without waiting."""
+
+    def __init__(self, port):
+        self.sock = socket.create_connection(('127.0.0.1', port), timeout=2)
+        self.send, self.buf, self.eof, self.reset = self.sock.sendall, b'', False, False
+
+    def pump(self):
+        while not self.eof and select.select([self.sock], [], [], 0)[0]:
+            try:
+                chunk = self.sock.recv(65536)
+            except ConnectionResetError:
+                chunk, self.reset = b'', True
+            self.eof, self.buf = not chunk, self.buf + chunk
+
+    def response(self):
+        head, _, body = self.buf.partition(b'\r\n\r\n')
+        lines, doc = head.decode('latin-1').split('\r\n'), json.loads(body.decode('utf-8'))
+        return types.SimpleNamespace(raw=self.buf, status=int(lines[0].split(' ')[1]), body=body, doc=doc, data=doc.get('data'),
+                                     error=doc.get('error'), headers=dict((k.lower(), v.strip()) for k, _, v in (l.partition(':') for l in lines[1:])))
+
+
+class BridgeCase(unittest.TestCase):
+    """The script on a free loopback port; self.now is its clock."""
+
+    def make_browser(self):
+        names = ['Hybrid Reverb', 'Reverb Garden', 'reverb', 'Reverb', 'Convolution Reverb', 'Verb', 'Pad Reverberant', 'Rock;Roll+Pad',
+                 'Dub Echo', MOON * (bridge.MAX_QUERY // 2), 'N' * 600, 'Moon ' + MOON * 300]
+        too_long = [Item('Huge', uri='u:' + 'x' * (bridge.MAX_URI - 2)), Item('Huger', uri='u:' + MOON * (bridge.MAX_URI // 2))]
+        return Browser(instruments=folder('Instruments', Item('Operator', device=True), Item('Wavetable', device=True)),
+                       audio_effects=folder('Audio Effects', *[Item(n) for n in names] + too_long),
+                       sounds=folder('Sounds', *[Item('Pad %03d' % i) for i in range(150, 0, -1)]))
+
+    def setUp(self):
+        home = tempfile.TemporaryDirectory(prefix='vintrelle-bridge-')
+        self.addCleanup(home.cleanup)
+        write_config(os.path.join(home.name, 'config.json'), {'token': TOKEN})
+        self.now = 1000.0
+        self.browser = self.make_browser()
+        self.live = fake_live(lambda: self.browser)
+        self.surface = bridge.VintrelleBridge(self.live, config_path=os.path.join(home.name, 'config.json'), port=0, clock=lambda: self.now)
+        self.addCleanup(self.surface.disconnect)
+        self.service = self.surface.service
+
+    def tick(self, times=1):
+        for _ in range(times):
+            self.surface.update_display()
+
+    def connect(self):
+        client = Client(self.service.port)
+        self.addCleanup(client.sock.close)
+        return client
+
+    def finish(self, client):
+        """Ticks until the bridge has answered `client` and closed; every answer is closed JSON of its stated length."""
+        for _ in range(40):
+            self.tick()
+            client.pump()
+            if client.eof:
+                response = client.response()
+                self.assertEqual((response.headers['content-type'], response.headers['connection'], int(response.headers['content-length'])),
+                                 ('application/json; charset=utf-8', 'close', len(response.body)))
+                return response
+        self.fail('no complete answer after 40 ticks (got %r)' % client.buf[:200])
+
+    def exchange(self, raw):
+        client = self.connect()
+        client.send(raw)
+        return self.finish(client)
+
+    def search(self, query):
+        return self.exchange(request('GET', '/v1/browser/search?query=' + quote(query, safe='')))
+
+    def assertFailure(self, response, status, code):
+        self.assertEqual((response.status, response.doc['ok'], response.error['code']), (status, False, code), response.raw)
+        self.assertTrue(response.error['message'].endswith('.'), response.error['message'])
+
+    def assertSuccess(self, response):
+        self.assertEqual((response.status, response.doc['ok']), (200, True), response.raw)
+        return response.data
+
+
+class ConfigTests(unittest.TestCase):
+    def setUp(self):
+        home = tempfile.TemporaryDirectory(prefix='vintrelle-config-')
+        self.addCleanup(home.cleanup)
+        self.dir, self.path = home.name, os.path.join(home.name, 'config.json')
+
+    def surface(self, **kw):
+        live = fake_live(Browser)
+        surface = bridge.VintrelleBridge(live, config_path=self.path, **kw)
+        self.addCleanup(surface.disconnect)
+        return surface, live.messages
+
+    def test_the_program_s_cases(self):
+        with open(CASES, encoding='utf-8') as f:
+            cases = json.load(f)['cases']
+        self.assertGreater(len(cases), 40)
+        for number, case in enumerate(cases):
+            with self.subTest(case['case']):
+                path = os.path.join(self.dir, 'case%d.json' % number)
+                data = bytes.fromhex(case['hex']) if 'hex' in case else case.get('text', '').encode('utf-8', 'surrogatepass')
+                if 'nest' in case:
+                    data = b'{"token": "t", "x": ' + b'[' * (case['nest'] - 1) + b']' * (case['nest'] - 1) + b'}'
+                if case.get('file') == 'folder':
+                    os.mkdir(path)
+                elif 'file' not in case:
+                    with open(path, 'wb') as f:
+                        f.write(data + b' ' * (case.get('padTo', 0) - len(data)))
+                config, refusal = bridge.read_config(path)
+                self.assertEqual((list(config) if config else None, refusal is None), (case['expect'], config is not None))
+
+    def test_refused_file_means_no_service_and_says_why(self):
+        write_config(self.path, {'port': 45873.5, 'token': TOKEN})
+        surface, messages = self.surface(port=0)
+        surface.update_display()
+        self.assertFalse(surface.service.listening)
+        self.assertEqual(len(messages), 1)
+        self.assertIn('"port" in %s is not a whole number from 1 to 65535' % self.path, messages[0])
+
+    def test_busy_configured_port_is_retried_later_on_loopback_only(self):
+        holder = socket.socket()
+        self.addCleanup(holder.close)
+        holder.bind(('127.0.0.1', 0))
+        holder.listen(1)
+        port, clock = holder.getsockname()[1], [0.0]
+        write_config(self.path, {'port': port, 'token': TOKEN})
+        surface, messages = self.surface(clock=lambda: clock[0])
+        self.assertEqual((surface.service.listening, any('cannot listen' in m for m in messages)), (False, True))
+        holder.close()
+        surface.update_display()
+        self.assertFalse(surface.service.listening)  # not before the retry delay
+        clock[0] += bridge.REBIND_EVERY
+        surface.update_display()
+        self.assertEqual(surface.service._listener.getsockname(), ('127.0.0.1', port))
+
+    def test_create_instance_answers_everything_live_calls(self):
+        live = fake_live(Browser)
+        surface = VintrelleBridge.create_instance(live)
+        self.addCleanup(surface.disconnect)
+        self.assertEqual(surface.service.config_path, os.path.join(SCRIPT_DIR, 'config.json'))  # where the installer writes it
+        for name, *args in [('connect_script_instances', [surface]), ('refresh_state',), ('port_settings_changed',), ('build_midi_map', None),
+                            ('receive_midi', (144, 60, 100)), ('can_lock_to_devices',), ('lock_to_device', None), ('unlock_from_device', None),
+                            ('restore_bank', 0), ('suggest_input_port',), ('suggest_output_port',), ('suggest_map_mode', 7, 0),
+                            ('suggest_needs_takeover', 7, 0), ('supports_pad_translation',), ('update_display',), ('song',),
+                            ('disconnect',), ('update_display',)]:
+            with self.subTest(name):
+                getattr(surface, name)(*args)
+        self.assertTrue(live.messages and all(m.startswith('(VintrelleBridge) ') for m in live.messages))
+
+    def test_script_files_parse_as_python_3_7(self):
+        # Live 11 embeds Python 3.7; newer syntax would stop the script loading there.
+        with self.assertRaises(SyntaxError):
+            ast.parse('if (n := 1): pass', feature_version=(3, 7))  # the check itself can fail
+        for name in ('__init__.py', 'bridge.py'):
+            with open(os.path.join(SCRIPT_DIR, name), encoding='utf-8') as f:
+                ast.parse(f.read(), filename=name, feature_version=(3, 7))
+
+
+class HttpTests(BridgeCase):
+    def test_refusals(self):
+        # The token is checked first, whatever the path and the size of the body.
+        cases = [('no token', request('GET', '/v1/health', None), 401, 'unauthorised'),
+                 ('wrong token', request('POST', '/v1/load', 'not-the-token'), 401, 'unauthorised'),
+                 ('one character more', request('GET', '/v1/nowhere', TOKEN + '0'), 401, 'unauthorised'),
+                 ('prefix', request('POST', '/v1/load', TOKEN[:-1], body={'uri': 'query:Test#Operator'}), 401, 'unauthorised'),
+                 ('other scheme', request('GET', '/v1/health', None, headers=('Authorization: Basic ' + TOKEN,)), 401, 'unauthorised'),
+                 ('non-ASCII token', request('GET', '/v1/nowhere', 'f\u00f6\u00f6d'), 401, 'unauthorised'),
+                 ('huge body, no token', request('POST', '/v1/load', 'x', headers=('Content-Length: 99999999',)), 401, 'unauthorised'),
+                 ('two tokens', (HEALTH + 'Authorization: Bearer %s\r\n\r\n' % TOKEN).encode(), 400, 'invalid_request'),
+                 ('unknown path', request('GET', '/v1/nowhere'), 404, 'not_found'),
+                 ('POST health', request('POST', '/v1/health', body={}), 405, 'method_not_allowed'),
+                 ('GET load', request('GET', '/v1/load'), 405, 'method_not_allowed'),
+                 ('not http', b'HELLO\r\n\r\n', 400, 'invalid_request'),
+                 ('unknown version', request('GET', '/v1/health').replace(b'HTTP/1.1', b'HTTP/2.0'), 400, 'invalid_request'),
+                 ('absolute target', request('GET', 'http://127.0.0.1/v1/health'), 400, 'invalid_request'),
+                 ('header without colon', (HEALTH + 'Broken header\r\n\r\n').encode(), 400, 'invalid_request'),
+                 ('folded header', (HEALTH + 'X-A: 1\r\n  more\r\n\r\n').encode(), 400, 'invalid_request'),
+                 ('length not a number', (HEALTH + 'Content-Length: -1\r\n\r\n').encode(), 400, 'invalid_request'),
+                 ('chunked body', (HEALTH + 'Transfer-Encoding: chunked\r\n\r\n0\r\n\r\n').encode(), 501, 'invalid_request'),
+                 ('head too large', request('GET', '/v1/health', headers=('X-Pad: ' + 'a' * bridge.MAX_HEAD_BYTES,)), 431, 'request_too_large'),
+                 ('body too large', request('POST', '/v1/load', headers=('Content-Length: %d' % (bridge.MAX_BODY_BYTES + 1),)), 413, 'request_too_large'),
+                 ('deeply nested body', request('POST', '/v1/load', body=b'{"uri": ' + b'[' * 30000 + b']' * 30000 + b'}'), 400, 'invalid_request')]
+        cases += [('query ' + q[:30], request('GET', '/v1/browser/search' + q), 400, 'invalid_request')
+                  for q in ('?query=', '?query=%20%09', '?other=op', '?query=%ff', '?query=' + 'a' * (bridge.MAX_QUERY + 1),
+                            '?query=%s' % quote(MOON * (bridge.MAX_QUERY // 2) + 'a'))]
+        cases += [('load body %r' % body[:20], request('POST', '/v1/load', body=body), 400, 'invalid_request')
+                  for body in (b'', b'[]', b'"query:Test#Operator"', b'{"uri": 5}', b'{"uri": ""}', b'\xff\xfe',
+                               ('{"uri": "%s"}' % ('x' * (bridge.MAX_URI + 1))).encode())]
+        for name, raw, status, code in cases:
+            with self.subTest(name):
+                self.assertFailure(self.exchange(raw), status, code)
+        self.assertEqual(self.browser.loaded, [])
+        self.assertTrue(self.assertSuccess(self.exchange(request('GET', '/v1/health', None, headers=('Authorization: bEARER ' + TOKEN,))))['configured'])
+
+    def test_search_results(self):
+        rows = [('%20REVERB+', ['Reverb', 'reverb', 'Reverb Garden', 'Convolution Reverb', 'Hybrid Reverb', 'Pad Reverberant']),  # exact, prefix, contains
+                ('rock%3Broll%2Bpad', ['Rock;Roll+Pad']), ('rock;roll%2Bpad', ['Rock;Roll+Pad']), ('dub+echo', ['Dub Echo']),
+                ('wave&query=op', ['Wavetable']), (quote(MOON * (bridge.MAX_QUERY // 2)), [MOON * (bridge.MAX_QUERY // 2), 'Moon ' + MOON * 247]),
+                ('nnnnnnnnnn', ['N' * bridge.MAX_NAME]), ('moon', ['Moon ' + MOON * 247]), ('huge', ['Huge']),  # cut in UTF-16 units
+                ('pad', ['Pad %03d' % i for i in range(1, bridge.RESULT_LIMIT + 1)], True), ('pad+14', ['Pad 14%d' % i for i in range(10)])]
+        for query, names, *truncated in rows:
+            with self.subTest(query=query):
+                data = self.assertSuccess(self.exchange(request('GET', '/v1/browser/search?query=' + query)))
+                self.assertEqual(([i['name'] for i in data['items']], data['truncated']), (names, truncated == [True]))
+
+    def test_slow_requests_get_408_and_others_are_served_meanwhile(self):
+        raw = request('POST', '/v1/load', body={'uri': 'query:Test#Operator'})
+        slow_head, slow_body = self.connect(), self.connect()
+        slow_head.send(raw[:20])
+        slow_body.send(raw[:raw.index(b'\r\n\r\n') + 7])
+        self.tick(3)
+        self.assertTrue(self.assertSuccess(self.search('wave'))['items'])
+        self.now += bridge.HEAD_DEADLINE
+        self.tick()
+        slow_head.send(raw[20:40])  # still sending after the answer: drained, not answered by a reset
+        self.assertFailure(self.finish(slow_head), 408, 'request_timeout')
+        self.assertFalse(slow_head.reset)
+        slow_body.pump()
+        self.assertFalse(slow_body.eof)  # its head came in time: the whole request has longer
+        self.now += bridge.REQUEST_DEADLINE - bridge.HEAD_DEADLINE
+        self.assertFailure(self.finish(slow_body), 408, 'request_timeout')
+        self.assertEqual(self.browser.loaded, [])
+
+    def test_full_table_evicts_idle_clients_and_refuses_only_beyond_real_work(self):
+        idle = [self.connect() for _ in range(bridge.MAX_CONNECTIONS)]
+        self.tick(3)
+        # A newcomer takes the place of the oldest client that sent no head.
+        self.assertEqual(self.assertSuccess(self.search('operator'))['items'][0]['name'], 'Operator')
+        for client in idle:
+            client.pump()
+        self.assertEqual([c.eof for c in idle], [True] + [False] * (len(idle) - 1))
+        # Authorised requests waiting for their bodies hold their places...
+        waiting = [self.connect() for _ in range(bridge.MAX_CONNECTIONS)]
+        for client in waiting:
+            client.send(request('POST', '/v1/load', headers=('Content-Length: 40',)))
+        self.tick(3)
+        # ...so a newcomer is told the bridge is busy, an answer that survives what it sent.
+        refused = self.connect()
+        refused.send(request('POST', '/v1/load', body={'uri': 'x' * 1000}))
+        self.assertFailure(self.finish(refused), 503, 'busy')
+        self.assertFalse(refused.reset)
+        for client in waiting:
+            client.send(b'{"uri": "query:Test#Operator"}'.ljust(40))
+        self.tick(3)
+        self.assertEqual(self.browser.loaded, ['Operator'] * bridge.MAX_CONNECTIONS)
+
+    def test_idle_and_trickling_clients_do_not_shut_out_a_search_in_the_simulator(self):
+        home = tempfile.TemporaryDirectory(prefix='vintrelle-sim-')
+        self.addCleanup(home.cleanup)
+        proc = subprocess.Popen([sys.executable, os.environ['VINTRELLE_BRIDGE_SIMULATOR'], '--config', os.path.join(home.name, 'config.json'),
+                                 '--port', '0'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdout.close()))
+        self.assertTrue(select.select([proc.stdout], [], [], 20)[0], 'the simulator printed nothing in 20 s')
+        ready = json.loads(proc.stdout.readline())
+        # On the real clock, more clients than the bridge has places for: half idle, half sending a head byte by byte.
+        clients = [Client(ready['port']) for _ in range(max(40, bridge.MAX_CONNECTIONS + 8))] + [Client(ready['port'])]
+        for client in clients:
+            self.addCleanup(client.sock.close)
+        searcher, head, start = clients.pop(), b'GET /v1/health HTTP/1.1\r\nX-Slow: ' + b'a' * 1000, time.monotonic()
+        searcher.send(request('GET', '/v1/browser/search?query=operator', ready['token']))
+        while not searcher.eof and time.monotonic() - start < 20:
+            for client in clients[::2]:
+                try:
+                    client.send(head[:1])
+                except OSError:
+                    pass  # dropped by the bridge
+            head = head[1:]
+            time.sleep(0.05)
+            searcher.pump()
+        self.assertEqual(searcher.response().status, 200, searcher.buf)
+        self.assertEqual(searcher.response().data['items'][0]['name'], 'Operator')
+
+
+class IndexTests(BridgeCase):
+    COST = 0.001  # clock seconds per folder Live lists
+
+    def make_browser(self):
+        costly = mock.patch.multiple(Item, meter=self, cost=self.COST)
+        costly.start()
+        self.addCleanup(costly.stop)
+        presets = lambda device: Item(device, device=True, children=[Item('%s Preset %02d' % (device, i)) for i in range(30)])
+        vendor = lambda uri: folder('Halvorsen Audio', Item('Frostline Synth', uri=uri))
+        broken = type('Broken', (), {'children': property(lambda self: 1 / 0), 'name': property(lambda self: 1 / 0)})()
+        return Browser(instruments=folder('Instruments', presets('Operator'), presets('Wavetable'), Item('Simpler')),
+                       audio_effects=folder('Audio Effects', *[folder('Group %d' % g, *[Item('Effect %d-%d' % (g, i)) for i in range(10)])
+                                                               for g in range(8)]),
+                       plugins=folder('Plug-Ins', folder('VST3', vendor('vst3:frost')), folder('Audio Units', vendor('au:frost'))),
+                       user_library=folder('User Library', Item('Simpler')),  # reached again: keeps its first path
+                       user_folders=[folder('Sound Design', Item('Riser')), folder('Field', Item('Rain'))], max_for_live=broken)
+
+    def setUp(self):
+        BridgeCase.setUp(self)
+        self.service.index.budget = 0.005
+
+    def test_walk_spreads_over_ticks_within_the_budget(self):
+        index, ticks = self.service.index, 0
+        while index.generation == 0:
+            start, ticks = self.now, ticks + 1
+            self.tick()
+            # One folder listing may start just before the budget runs out.
+            self.assertLessEqual(self.now - start, index.budget + self.COST + 1e-9)
+            self.assertLess(ticks, 100)
+        self.assertGreater(ticks, 2)
+        self.assertEqual(len(index.entries), 7 + 60 + 80)
+        paths = dict((uri, entry[3]) for uri, entry in index.by_uri.items())
+        self.assertEqual([paths[u] for u in ('query:Test#Operator Preset 00', 'query:Test#Simpler', 'vst3:frost', 'query:Test#Effect 3-4', 'query:Test#Rain')],
+                         ['Instruments/Operator', 'Instruments', 'Plug-Ins/VST3/Halvorsen Audio', 'Audio Effects/Group 3', 'Field'])
+        self.assertNotIn('query:Test#Group 1', paths)  # folders are not loadable
+
+    def test_search_waits_for_the_first_walk_or_answers_from_a_partial_one(self):
+        data = self.assertSuccess(self.search('frostline'))
+        self.assertEqual([(i['uri'], i['path'], data['complete']) for i in data['items']],
+                         [('au:frost', 'Plug-Ins/Audio Units/Halvorsen Audio', True), ('vst3:frost', 'Plug-Ins/VST3/Halvorsen Audio', True)])
+        self.setUp()
+        for item in self.browser.audio_effects._children:
+            item.cost = 1.0
+        data = self.assertSuccess(self.search('preset'))
+        self.assertEqual((bool(data['items']), data['complete']), (True, False))
+        self.assertLess(self.now - 1000.0, bridge.SEARCH_WAIT + 2)
+
+    def test_stale_index_is_refreshed_behind_the_old_one(self):
+        self.tick(60)
+        self.browser.instruments._children.append(Item('Late Arrival'))
+        self.now += bridge.STALE_AFTER + 1
+        # The first search after the index went stale answers from it at once; a later one sees the new walk.
+        data = self.assertSuccess(self.search('late arrival'))
+        self.assertEqual((data['items'], data['complete'], self.service.index.building), ([], True, True))
+        self.tick(60)
+        self.assertEqual([i['name'] for i in self.assertSuccess(self.search('late arrival'))['items']], ['Late Arrival'])
+
+    def test_unavailable_browser(self):
+        fake_live(lambda: 1 / 0)
+        self.assertFailure(self.search('operator'), 503, 'browser_unavailable')
+        self.assertFailure(self.exchange(request('POST', '/v1/load', body={'uri': 'query:Test#Operator'})), 503, 'browser_unavailable')
+        self.assertEqual(len([m for m in self.live.messages if 'browser unavailable' in m]), 1)
+
+
+class LoadTests(BridgeCase):
+    def test_load_outcomes(self):
+        def slow(b):  # a walk that outlasts the load's wait
+            b.sounds.meter, b.sounds.cost = self, bridge.LOAD_WAIT + 1
+        cases = [('indexed', 'query:Test#Verb', None, 200, None, ['Verb']),
+                 ('added since the walk', 'u:Meld', lambda b: b.sounds._children.append(Item('Meld', uri='u:Meld')), 200, None, ['Meld']),
+                 ('unknown after walking again', 'u:Gone', None, 404, 'item_not_found', []),
+                 ('walk outlasts the wait', 'u:Gone', slow, 503, 'browser_scanning', []),
+                 ('Live refuses', 'query:Test#Verb', lambda b: setattr(b, 'refuse', True), 500, 'load_failed', []),
+                 ('no longer loadable', 'query:Test#Pad 001', lambda b: setattr(b.sounds._children[-1], 'is_loadable', False), 409, 'not_loadable', [])]
+        for name, uri, change, status, code, loaded in cases:
+            with self.subTest(name):
+                self.setUp()
+                self.tick()
+                if change:
+                    change(self.browser)
+                response = self.exchange(request('POST', '/v1/load', body={'uri': uri}))
+                if code:
+                    self.assertFailure(response, status, code)
+                self.assertEqual((response.status, response.data['loaded'], self.browser.loaded), (status, not code, loaded))
+
+
+if __name__ == '__main__':
+    unittest.main()
