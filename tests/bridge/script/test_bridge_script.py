@@ -64,11 +64,6 @@ def fake_live(get_browser):
     return handle
 
 
-def write_config(path, doc):
-    with open(path, 'w', encoding='utf-8') as f:
-        json.dump(doc, f)
-
-
 def request(method, path, token=TOKEN, body=None, headers=()):
     lines = ['%s %s HTTP/1.1' % (method, path), 'Host: 127.0.0.1'] + (['Authorization: Bearer ' + token] if token is not None else [])
     payload = body if isinstance(body, bytes) or body is None else json.dumps(body).encode('utf-8')
@@ -105,27 +100,46 @@ class BridgeCase(unittest.TestCase):
         names = ['Hybrid Reverb', 'Reverb Garden', 'reverb', 'Reverb', 'Convolution Reverb', 'Verb', 'Pad Reverberant', 'Rock;Roll+Pad',
                  'Dub Echo', MOON * (bridge.MAX_QUERY // 2), 'N' * 600, 'Moon ' + MOON * 300]
         too_long = [Item('Huge', uri='u:' + 'x' * (bridge.MAX_URI - 2)), Item('Huger', uri='u:' + MOON * (bridge.MAX_URI // 2))]
-        return Browser(instruments=folder('Instruments', Item('Operator', device=True), Item('Wavetable', device=True)),
-                       audio_effects=folder('Audio Effects', *[Item(n) for n in names] + too_long),
-                       sounds=folder('Sounds', *[Item('Pad %03d' % i) for i in range(150, 0, -1)]))
+        presets = lambda device: Item(device, device=True, children=[Item('%s Preset %02d' % (device, i)) for i in range(30)])
+        vendor = lambda uri: folder('Halvorsen Audio', Item('Frostline Synth', uri=uri))
+        groups = [folder('Group %d' % g, *[Item('Effect %d-%d' % (g, i)) for i in range(10)]) for g in range(8)]
+        return Browser(instruments=folder('Instruments', presets('Operator'), presets('Wavetable'), Item('Simpler')),
+                       audio_effects=folder('Audio Effects', *[Item(n) for n in names] + too_long + groups),
+                       sounds=folder('Sounds', *[Item('Pad %03d' % i) for i in range(150, 0, -1)]),
+                       plugins=folder('Plug-Ins', folder('VST3', vendor('vst3:frost')), folder('Audio Units', vendor('au:frost'))),
+                       user_library=folder('User Library', Item('Simpler')),  # reached again: keeps its first path
+                       user_folders=[folder('Sound Design', Item('Riser')), folder('Field', Item('Rain'))],
+                       max_for_live=type('Broken', (), {'children': property(lambda self: 1 / 0), 'name': property(lambda self: 1 / 0)})())
 
     def setUp(self):
         home = tempfile.TemporaryDirectory(prefix='vintrelle-bridge-')
         self.addCleanup(home.cleanup)
-        write_config(os.path.join(home.name, 'config.json'), {'token': TOKEN})
-        self.now = 1000.0
-        self.browser = self.make_browser()
-        self.live = fake_live(lambda: self.browser)
-        self.surface = bridge.VintrelleBridge(self.live, config_path=os.path.join(home.name, 'config.json'), port=0, clock=lambda: self.now)
-        self.addCleanup(self.surface.disconnect)
+        self.home, self.now, self.browser = home.name, 1000.0, self.make_browser()
+        self.surface, self.live = self.start({'token': TOKEN}, port=0)
         self.service = self.surface.service
+
+    def start(self, config, **kw):
+        """A bridge that reads `config` as its config.json, and Live's handle for it."""
+        with open(os.path.join(self.home, 'config.json'), 'w', encoding='utf-8') as f:
+            json.dump(config, f)
+        live = fake_live(lambda: self.browser)
+        surface = bridge.VintrelleBridge(live, config_path=f.name, clock=lambda: self.now, **kw)
+        self.addCleanup(surface.disconnect)
+        return surface, live
+
+    def charge(self, cost):
+        """Makes every folder Live lists cost `cost` clock seconds; the walk gets 5 ms a tick."""
+        costly = mock.patch.multiple(Item, meter=self, cost=cost)
+        costly.start()
+        self.addCleanup(costly.stop)
+        self.service.index.budget = 0.005
 
     def tick(self, times=1):
         for _ in range(times):
             self.surface.update_display()
 
-    def connect(self):
-        client = Client(self.service.port)
+    def connect(self, port=None):
+        client = Client(port or self.service.port)
         self.addCleanup(client.sock.close)
         return client
 
@@ -158,25 +172,14 @@ class BridgeCase(unittest.TestCase):
         return response.data
 
 
-class ConfigTests(unittest.TestCase):
-    def setUp(self):
-        home = tempfile.TemporaryDirectory(prefix='vintrelle-config-')
-        self.addCleanup(home.cleanup)
-        self.dir, self.path = home.name, os.path.join(home.name, 'config.json')
-
-    def surface(self, **kw):
-        live = fake_live(Browser)
-        surface = bridge.VintrelleBridge(live, config_path=self.path, **kw)
-        self.addCleanup(surface.disconnect)
-        return surface, live.messages
-
+class BridgeTests(BridgeCase):
     def test_the_program_s_cases(self):
         with open(CASES, encoding='utf-8') as f:
             cases = json.load(f)['cases']
         self.assertGreater(len(cases), 40)
         for number, case in enumerate(cases):
             with self.subTest(case['case']):
-                path = os.path.join(self.dir, 'case%d.json' % number)
+                path = os.path.join(self.home, 'case%d.json' % number)
                 data = bytes.fromhex(case['hex']) if 'hex' in case else case.get('text', '').encode('utf-8', 'surrogatepass')
                 if 'nest' in case:
                     data = b'{"token": "t", "x": ' + b'[' * (case['nest'] - 1) + b']' * (case['nest'] - 1) + b'}'
@@ -189,30 +192,34 @@ class ConfigTests(unittest.TestCase):
                 self.assertEqual((list(config) if config else None, refusal is None), (case['expect'], config is not None))
 
     def test_refused_file_means_no_service_and_says_why(self):
-        write_config(self.path, {'port': 45873.5, 'token': TOKEN})
-        surface, messages = self.surface(port=0)
+        surface, live = self.start({'port': 45873.5, 'token': TOKEN}, port=0)
         surface.update_display()
         self.assertFalse(surface.service.listening)
-        self.assertEqual(len(messages), 1)
-        self.assertIn('"port" in %s is not a whole number from 1 to 65535' % self.path, messages[0])
+        self.assertEqual(len(live.messages), 1)
+        self.assertIn('"port" in %s is not a whole number from 1 to 65535' % surface.service.config_path, live.messages[0])
 
     def test_busy_configured_port_is_retried_later_on_loopback_only(self):
         holder = socket.socket()
         self.addCleanup(holder.close)
         holder.bind(('127.0.0.1', 0))
         holder.listen(1)
-        port, clock = holder.getsockname()[1], [0.0]
-        write_config(self.path, {'port': port, 'token': TOKEN})
-        surface, messages = self.surface(clock=lambda: clock[0])
-        self.assertEqual((surface.service.listening, any('cannot listen' in m for m in messages)), (False, True))
+        port = holder.getsockname()[1]
+        surface, live = self.start({'port': port, 'token': TOKEN})
+        self.assertEqual((surface.service.listening, any('cannot listen' in m for m in live.messages)), (False, True))
         holder.close()
         surface.update_display()
         self.assertFalse(surface.service.listening)  # not before the retry delay
-        clock[0] += bridge.REBIND_EVERY
+        self.now += bridge.REBIND_EVERY
         surface.update_display()
         self.assertEqual(surface.service._listener.getsockname(), ('127.0.0.1', port))
 
-    def test_create_instance_answers_everything_live_calls(self):
+    def test_script_loads_in_live_and_answers_everything_live_calls(self):
+        # Live 11 embeds Python 3.7; newer syntax would stop the script loading there.
+        with self.assertRaises(SyntaxError):
+            ast.parse('if (n := 1): pass', feature_version=(3, 7))  # the check itself can fail
+        for name in ('__init__.py', 'bridge.py'):
+            with open(os.path.join(SCRIPT_DIR, name), encoding='utf-8') as f:
+                ast.parse(f.read(), filename=name, feature_version=(3, 7))
         live = fake_live(Browser)
         surface = VintrelleBridge.create_instance(live)
         self.addCleanup(surface.disconnect)
@@ -226,26 +233,15 @@ class ConfigTests(unittest.TestCase):
                 getattr(surface, name)(*args)
         self.assertTrue(live.messages and all(m.startswith('(VintrelleBridge) ') for m in live.messages))
 
-    def test_script_files_parse_as_python_3_7(self):
-        # Live 11 embeds Python 3.7; newer syntax would stop the script loading there.
-        with self.assertRaises(SyntaxError):
-            ast.parse('if (n := 1): pass', feature_version=(3, 7))  # the check itself can fail
-        for name in ('__init__.py', 'bridge.py'):
-            with open(os.path.join(SCRIPT_DIR, name), encoding='utf-8') as f:
-                ast.parse(f.read(), filename=name, feature_version=(3, 7))
-
-
-class HttpTests(BridgeCase):
     def test_refusals(self):
         # The token is checked first, whatever the path and the size of the body.
-        cases = [('no token', request('GET', '/v1/health', None), 401, 'unauthorised'),
-                 ('wrong token', request('POST', '/v1/load', 'not-the-token'), 401, 'unauthorised'),
-                 ('one character more', request('GET', '/v1/nowhere', TOKEN + '0'), 401, 'unauthorised'),
-                 ('prefix', request('POST', '/v1/load', TOKEN[:-1], body={'uri': 'query:Test#Operator'}), 401, 'unauthorised'),
-                 ('other scheme', request('GET', '/v1/health', None, headers=('Authorization: Basic ' + TOKEN,)), 401, 'unauthorised'),
-                 ('non-ASCII token', request('GET', '/v1/nowhere', 'f\u00f6\u00f6d'), 401, 'unauthorised'),
-                 ('huge body, no token', request('POST', '/v1/load', 'x', headers=('Content-Length: 99999999',)), 401, 'unauthorised'),
-                 ('two tokens', (HEALTH + 'Authorization: Bearer %s\r\n\r\n' % TOKEN).encode(), 400, 'invalid_request'),
+        cases = [('token %r on %s' % (token, path), request(method, path, token, body=body, headers=headers), 401, 'unauthorised')
+                 for token, method, path, body, headers in [(None, 'GET', '/v1/health', None, ()), ('nope', 'POST', '/v1/load', None, ()),
+                                                            (TOKEN + '0', 'GET', '/v1/nowhere', None, ()), ('f\u00f6\u00f6d', 'GET', '/v1/nowhere', None, ()),
+                                                            (TOKEN[:-1], 'POST', '/v1/load', {'uri': 'query:Test#Operator'}, ()),
+                                                            (None, 'GET', '/v1/health', None, ('Authorization: Basic ' + TOKEN,)),
+                                                            ('x', 'POST', '/v1/load', None, ('Content-Length: 99999999',))]]
+        cases += [('two tokens', (HEALTH + 'Authorization: Bearer %s\r\n\r\n' % TOKEN).encode(), 400, 'invalid_request'),
                  ('unknown path', request('GET', '/v1/nowhere'), 404, 'not_found'),
                  ('POST health', request('POST', '/v1/health', body={}), 405, 'method_not_allowed'),
                  ('GET load', request('GET', '/v1/load'), 405, 'method_not_allowed'),
@@ -273,8 +269,7 @@ class HttpTests(BridgeCase):
 
     def test_search_results(self):
         rows = [('%20REVERB+', ['Reverb', 'reverb', 'Reverb Garden', 'Convolution Reverb', 'Hybrid Reverb', 'Pad Reverberant']),  # exact, prefix, contains
-                ('rock%3Broll%2Bpad', ['Rock;Roll+Pad']), ('rock;roll%2Bpad', ['Rock;Roll+Pad']), ('dub+echo', ['Dub Echo']),
-                ('wave&query=op', ['Wavetable']), (quote(MOON * (bridge.MAX_QUERY // 2)), [MOON * (bridge.MAX_QUERY // 2), 'Moon ' + MOON * 247]),
+                ('rock;roll%2Bpad', ['Rock;Roll+Pad']), ('dub+echo&query=op', ['Dub Echo']), (quote(MOON * (bridge.MAX_QUERY // 2)), [MOON * (bridge.MAX_QUERY // 2), 'Moon ' + MOON * 247]),
                 ('nnnnnnnnnn', ['N' * bridge.MAX_NAME]), ('moon', ['Moon ' + MOON * 247]), ('huge', ['Huge']),  # cut in UTF-16 units
                 ('pad', ['Pad %03d' % i for i in range(1, bridge.RESULT_LIMIT + 1)], True), ('pad+14', ['Pad 14%d' % i for i in range(10)])]
         for query, names, *truncated in rows:
@@ -332,9 +327,7 @@ class HttpTests(BridgeCase):
         self.assertTrue(select.select([proc.stdout], [], [], 20)[0], 'the simulator printed nothing in 20 s')
         ready = json.loads(proc.stdout.readline())
         # On the real clock, more clients than the bridge has places for: half idle, half sending a head byte by byte.
-        clients = [Client(ready['port']) for _ in range(max(40, bridge.MAX_CONNECTIONS + 8))] + [Client(ready['port'])]
-        for client in clients:
-            self.addCleanup(client.sock.close)
+        clients = [self.connect(ready['port']) for _ in range(max(40, bridge.MAX_CONNECTIONS + 8) + 1)]
         searcher, head, start = clients.pop(), b'GET /v1/health HTTP/1.1\r\nX-Slow: ' + b'a' * 1000, time.monotonic()
         searcher.send(request('GET', '/v1/browser/search?query=operator', ready['token']))
         while not searcher.eof and time.monotonic() - start < 20:
@@ -350,71 +343,6 @@ class HttpTests(BridgeCase):
         self.assertEqual(searcher.response().data['items'][0]['name'], 'Operator')
 
 
-class IndexTests(BridgeCase):
-    COST = 0.001  # clock seconds per folder Live lists
-
-    def make_browser(self):
-        costly = mock.patch.multiple(Item, meter=self, cost=self.COST)
-        costly.start()
-        self.addCleanup(costly.stop)
-        presets = lambda device: Item(device, device=True, children=[Item('%s Preset %02d' % (device, i)) for i in range(30)])
-        vendor = lambda uri: folder('Halvorsen Audio', Item('Frostline Synth', uri=uri))
-        broken = type('Broken', (), {'children': property(lambda self: 1 / 0), 'name': property(lambda self: 1 / 0)})()
-        return Browser(instruments=folder('Instruments', presets('Operator'), presets('Wavetable'), Item('Simpler')),
-                       audio_effects=folder('Audio Effects', *[folder('Group %d' % g, *[Item('Effect %d-%d' % (g, i)) for i in range(10)])
-                                                               for g in range(8)]),
-                       plugins=folder('Plug-Ins', folder('VST3', vendor('vst3:frost')), folder('Audio Units', vendor('au:frost'))),
-                       user_library=folder('User Library', Item('Simpler')),  # reached again: keeps its first path
-                       user_folders=[folder('Sound Design', Item('Riser')), folder('Field', Item('Rain'))], max_for_live=broken)
-
-    def setUp(self):
-        BridgeCase.setUp(self)
-        self.service.index.budget = 0.005
-
-    def test_walk_spreads_over_ticks_within_the_budget(self):
-        index, ticks = self.service.index, 0
-        while index.generation == 0:
-            start, ticks = self.now, ticks + 1
-            self.tick()
-            # One folder listing may start just before the budget runs out.
-            self.assertLessEqual(self.now - start, index.budget + self.COST + 1e-9)
-            self.assertLess(ticks, 100)
-        self.assertGreater(ticks, 2)
-        self.assertEqual(len(index.entries), 7 + 60 + 80)
-        paths = dict((uri, entry[3]) for uri, entry in index.by_uri.items())
-        self.assertEqual([paths[u] for u in ('query:Test#Operator Preset 00', 'query:Test#Simpler', 'vst3:frost', 'query:Test#Effect 3-4', 'query:Test#Rain')],
-                         ['Instruments/Operator', 'Instruments', 'Plug-Ins/VST3/Halvorsen Audio', 'Audio Effects/Group 3', 'Field'])
-        self.assertNotIn('query:Test#Group 1', paths)  # folders are not loadable
-
-    def test_search_waits_for_the_first_walk_or_answers_from_a_partial_one(self):
-        data = self.assertSuccess(self.search('frostline'))
-        self.assertEqual([(i['uri'], i['path'], data['complete']) for i in data['items']],
-                         [('au:frost', 'Plug-Ins/Audio Units/Halvorsen Audio', True), ('vst3:frost', 'Plug-Ins/VST3/Halvorsen Audio', True)])
-        self.setUp()
-        for item in self.browser.audio_effects._children:
-            item.cost = 1.0
-        data = self.assertSuccess(self.search('preset'))
-        self.assertEqual((bool(data['items']), data['complete']), (True, False))
-        self.assertLess(self.now - 1000.0, bridge.SEARCH_WAIT + 2)
-
-    def test_stale_index_is_refreshed_behind_the_old_one(self):
-        self.tick(60)
-        self.browser.instruments._children.append(Item('Late Arrival'))
-        self.now += bridge.STALE_AFTER + 1
-        # The first search after the index went stale answers from it at once; a later one sees the new walk.
-        data = self.assertSuccess(self.search('late arrival'))
-        self.assertEqual((data['items'], data['complete'], self.service.index.building), ([], True, True))
-        self.tick(60)
-        self.assertEqual([i['name'] for i in self.assertSuccess(self.search('late arrival'))['items']], ['Late Arrival'])
-
-    def test_unavailable_browser(self):
-        fake_live(lambda: 1 / 0)
-        self.assertFailure(self.search('operator'), 503, 'browser_unavailable')
-        self.assertFailure(self.exchange(request('POST', '/v1/load', body={'uri': 'query:Test#Operator'})), 503, 'browser_unavailable')
-        self.assertEqual(len([m for m in self.live.messages if 'browser unavailable' in m]), 1)
-
-
-class LoadTests(BridgeCase):
     def test_load_outcomes(self):
         def slow(b):  # a walk that outlasts the load's wait
             b.sounds.meter, b.sounds.cost = self, bridge.LOAD_WAIT + 1
@@ -434,6 +362,50 @@ class LoadTests(BridgeCase):
                 if code:
                     self.assertFailure(response, status, code)
                 self.assertEqual((response.status, response.data['loaded'], self.browser.loaded), (status, not code, loaded))
+
+    def test_walk_spreads_over_ticks_within_the_budget(self):
+        self.charge(0.001)
+        index, ticks = self.service.index, 0
+        while index.generation == 0:
+            start, ticks = self.now, ticks + 1
+            self.tick()
+            # One folder listing may start just before the budget runs out.
+            self.assertLessEqual(self.now - start, index.budget + 0.001 + 1e-9)
+            self.assertLess(ticks, 100)
+        self.assertGreater(ticks, 2)
+        self.assertEqual(len(index.entries), 63 + 93 + 150 + 2 + 2)  # not Huger, nor Simpler twice
+        paths = dict((uri, entry[3]) for uri, entry in index.by_uri.items())
+        self.assertEqual([paths[u] for u in ('query:Test#Operator Preset 00', 'query:Test#Simpler', 'vst3:frost', 'query:Test#Effect 3-4', 'query:Test#Rain')],
+                         ['Instruments/Operator', 'Instruments', 'Plug-Ins/VST3/Halvorsen Audio', 'Audio Effects/Group 3', 'Field'])
+        self.assertNotIn('query:Test#Group 1', paths)  # folders are not loadable
+
+    def test_search_waits_for_the_first_walk_or_answers_from_a_partial_one(self):
+        self.charge(0.001)
+        data = self.assertSuccess(self.search('frostline'))
+        self.assertEqual([(i['uri'], i['path'], data['complete']) for i in data['items']],
+                         [('au:frost', 'Plug-Ins/Audio Units/Halvorsen Audio', True), ('vst3:frost', 'Plug-Ins/VST3/Halvorsen Audio', True)])
+        self.setUp()
+        self.charge(1.0)
+        data = self.assertSuccess(self.search('preset'))
+        self.assertEqual((bool(data['items']), data['complete']), (True, False))
+        self.assertLess(self.now - 1000.0, bridge.SEARCH_WAIT + 2)
+
+    def test_stale_index_is_refreshed_behind_the_old_one(self):
+        self.charge(0.001)
+        self.tick(60)
+        self.browser.instruments._children.append(Item('Late Arrival'))
+        self.now += bridge.STALE_AFTER + 1
+        # The first search after the index went stale answers from it at once; a later one sees the new walk.
+        data = self.assertSuccess(self.search('late arrival'))
+        self.assertEqual((data['items'], data['complete'], self.service.index.building), ([], True, True))
+        self.tick(60)
+        self.assertEqual([i['name'] for i in self.assertSuccess(self.search('late arrival'))['items']], ['Late Arrival'])
+
+    def test_unavailable_browser(self):
+        fake_live(lambda: 1 / 0)
+        self.assertFailure(self.search('operator'), 503, 'browser_unavailable')
+        self.assertFailure(self.exchange(request('POST', '/v1/load', body={'uri': 'query:Test#Operator'})), 503, 'browser_unavailable')
+        self.assertEqual(len([m for m in self.live.messages if 'browser unavailable' in m]), 1)
 
 
 if __name__ == '__main__':
