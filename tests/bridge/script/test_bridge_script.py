@@ -1,7 +1,7 @@
-"""The VintrelleBridge Remote Script over real loopback sockets, with stand-ins for the parts of Live it
-touches and a fake clock ticked by hand: config.json, Live's entry points, HTTP, the browser index, search, loading."""
+"""The VintrelleBridge Remote Script over real loopback sockets, with stand-ins for Live and a fake clock ticked by hand."""
 
 import ast
+import contextlib
 import json
 import os
 import select
@@ -12,7 +12,6 @@ import tempfile
 import time
 import types
 import unittest
-from unittest import mock
 from urllib.parse import quote
 
 import VintrelleBridge
@@ -21,7 +20,6 @@ from VintrelleBridge import bridge
 TOKEN = 'f00d' * 16
 SCRIPT_DIR = os.path.dirname(os.path.abspath(VintrelleBridge.__file__))
 CASES = os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', '..', 'data', 'bridge-config-cases.json')
-HEALTH = 'GET /v1/health HTTP/1.1\r\nAuthorization: Bearer %s\r\n' % TOKEN
 MOON = '\U0001F319'  # two UTF-16 units
 
 
@@ -44,15 +42,6 @@ def folder(name, *children):
     return Item(name, loadable=False, children=children)
 
 
-def fake_live(get_browser):
-    """Makes `import Live` give an application whose browser is get_browser(); returns Live's handle for the script."""
-    sys.modules['Live'] = types.SimpleNamespace(Application=types.SimpleNamespace(
-        get_application=lambda: types.SimpleNamespace(browser=get_browser())))
-    handle = types.SimpleNamespace(messages=[], song=lambda: None)
-    handle.log_message = handle.messages.append
-    return handle
-
-
 def request(method, path, token=TOKEN, body=None, headers=()):
     lines = ['%s %s HTTP/1.1' % (method, path), 'Host: 127.0.0.1'] + (['Authorization: Bearer ' + token] if token is not None else [])
     payload = body if isinstance(body, bytes) or body is None else json.dumps(body).encode('utf-8')
@@ -61,7 +50,7 @@ def request(method, path, token=TOKEN, body=None, headers=()):
 
 
 class Client(object):
-    """A raw loopback connection; pump() takes what has arrived without waiting."""
+    """A raw loopback connection; pump() takes what has arrived without waiting and tells whether the bridge closed it."""
 
     def __init__(self, case, port=None):
         self.sock = socket.create_connection(('127.0.0.1', port or case.service.port), timeout=2)
@@ -75,6 +64,7 @@ class Client(object):
             except ConnectionResetError:
                 chunk, self.reset = b'', True
             self.eof, self.buf = not chunk, self.buf + chunk
+        return self.eof
 
 
 class BridgeTests(unittest.TestCase):
@@ -87,13 +77,13 @@ class BridgeTests(unittest.TestCase):
         presets = lambda device: Item(device, device=True, children=[Item('%s Preset %02d' % (device, i)) for i in range(30)])
         vendor = lambda uri: folder('Halvorsen Audio', Item('Frostline Synth', uri=uri))
         groups = [folder('Group %d' % g, *[Item('Effect %d-%d' % (g, i)) for i in range(10)]) for g in range(8)]
+        broken = type('Broken', (), dict.fromkeys(('children', 'name'), property(lambda self: 1 / 0)))()  # every access fails
         browser = types.SimpleNamespace(loaded=[], instruments=folder('Instruments', presets('Operator'), presets('Wavetable'), Item('Simpler')),
                                         audio_effects=folder('Audio Effects', *[Item(n) for n in names] + too_long + groups),
                                         sounds=folder('Sounds', *[Item('Pad %03d' % i) for i in range(150, 0, -1)]),
                                         plugins=folder('Plug-Ins', folder('VST3', vendor('vst3:frost')), folder('Audio Units', vendor('au:frost'))),
                                         user_library=folder('User Library', Item('Simpler')),  # reached again: keeps its first path
-                                        user_folders=[folder('Sound Design', Item('Riser')), folder('Field', Item('Rain'))],
-                                        max_for_live=type('Broken', (), {'children': property(lambda self: 1 / 0), 'name': property(lambda self: 1 / 0)})())
+                                        user_folders=[folder('Sound Design', Item('Riser')), folder('Field', Item('Rain'))], max_for_live=broken)
         browser.load_item = lambda item: browser.loaded.append(item.name)
         return browser
 
@@ -105,19 +95,20 @@ class BridgeTests(unittest.TestCase):
         self.service = self.surface.service
 
     def start(self, config, **kw):
-        """A bridge that reads `config` as its config.json, and Live's handle for it."""
+        """A bridge that reads `config` as its config.json, and Live's handle for it, which keeps what the bridge logs."""
         with open(os.path.join(self.home, 'config.json'), 'w', encoding='utf-8') as f:
             json.dump(config, f)
-        live = fake_live(lambda: self.browser)
+        sys.modules['Live'] = types.SimpleNamespace(Application=types.SimpleNamespace(get_application=lambda: self))  # its browser: self.browser
+        live = types.SimpleNamespace(messages=[], song=lambda: None)
+        live.log_message = live.messages.append
         surface = bridge.VintrelleBridge(live, config_path=f.name, clock=lambda: self.now, **kw)
         self.addCleanup(surface.disconnect)
         return surface, live
 
     def charge(self, cost):
         """Makes every folder Live lists cost `cost` clock seconds; the walk gets 5 ms a tick."""
-        costly = mock.patch.multiple(Item, meter=self, cost=cost)
-        costly.start()
-        self.addCleanup(costly.stop)
+        Item.meter, Item.cost = self, cost
+        self.addCleanup(setattr, Item, 'meter', None)
         self.service.index.budget = 0.005
 
     def tick(self, times=1):
@@ -125,18 +116,17 @@ class BridgeTests(unittest.TestCase):
             self.surface.update_display()
 
     def finish(self, client, status=200, code=None):
-        """Ticks until the bridge has answered `client` and closed; checks the answer's status, error (a sentence)
-        and form (closed JSON of its stated length), and returns its data."""
+        """Ticks until the bridge has answered `client`; checks the status, error (a sentence) and form of the answer; returns its data."""
         for _ in range(40):
-            if not client.eof:
+            if not client.pump():
                 self.tick()
-                client.pump()
-        self.assertTrue(client.eof, 'no complete answer after 40 ticks (got %r)' % client.buf[:200])
+        self.assertEqual((client.eof, client.reset), (True, False), 'no complete answer after 40 ticks (got %r)' % client.buf[:200])
         head, _, body = client.buf.partition(b'\r\n\r\n')
         lines, doc = head.decode('latin-1').split('\r\n'), json.loads(body.decode('utf-8'))
         headers = dict((k.lower(), v.strip()) for k, _, v in (line.partition(':') for line in lines[1:]))
-        self.assertEqual((int(lines[0].split(' ')[1]), doc['ok'], doc.get('error', {}).get('code'), headers['content-type'], headers['connection'],
-                          int(headers['content-length'])), (status, code is None, code, 'application/json; charset=utf-8', 'close', len(body)), client.buf)
+        self.assertEqual((int(lines[0].split(' ')[1]), doc['ok'], doc.get('error', {}).get('code')), (status, code is None, code), client.buf)
+        self.assertEqual((headers['content-type'], headers['connection'], int(headers['content-length'])),
+                         ('application/json; charset=utf-8', 'close', len(body)))
         self.assertTrue(code is None or doc['error']['message'].endswith('.'), doc)
         return doc.get('data')
 
@@ -148,7 +138,7 @@ class BridgeTests(unittest.TestCase):
     def search(self, query, *expected):
         return self.exchange(request('GET', '/v1/browser/search?query=' + quote(query, safe='')), *expected)
 
-    def test_the_program_s_cases(self):
+    def test_config_json_read_as_the_program_reads_it(self):
         with open(CASES, encoding='utf-8') as f:
             cases = json.load(f)['cases']
         self.assertGreater(len(cases), 40)
@@ -165,25 +155,20 @@ class BridgeTests(unittest.TestCase):
                         f.write(data + b' ' * (case.get('padTo', 0) - len(data)))
                 config, refusal = bridge.read_config(path)
                 self.assertEqual((list(config) if config else None, refusal is None), (case['expect'], config is not None))
-
-    def test_refused_file_means_no_service_and_says_why(self):
+        self.assertTrue(self.start({'token': '\ud800'}, port=0)[0].service.listening)  # accepted by the program, so served
+        # A refused file: nothing listens, and Live's log says why.
         surface, live = self.start({'port': 45873.5, 'token': TOKEN}, port=0)
         surface.update_display()
-        self.assertFalse(surface.service.listening)
-        self.assertEqual(len(live.messages), 1)
+        self.assertEqual((surface.service.listening, len(live.messages)), (False, 1))
         self.assertIn('"port" in %s is not a whole number from 1 to 65535' % surface.service.config_path, live.messages[0])
 
     def test_busy_configured_port_is_retried_later_on_loopback_only(self):
-        holder = socket.socket()
+        holder = socket.create_server(('127.0.0.1', 0))
         self.addCleanup(holder.close)
-        holder.bind(('127.0.0.1', 0))
-        holder.listen(1)
         port = holder.getsockname()[1]
         surface, live = self.start({'port': port, 'token': TOKEN})
         self.assertEqual((surface.service.listening, any('cannot listen' in m for m in live.messages)), (False, True))
         holder.close()
-        surface.update_display()
-        self.assertFalse(surface.service.listening)  # not before the retry delay
         self.now += bridge.REBIND_EVERY
         surface.update_display()
         self.assertEqual(surface.service._listener.getsockname(), ('127.0.0.1', port))
@@ -195,34 +180,35 @@ class BridgeTests(unittest.TestCase):
         for name in ('__init__.py', 'bridge.py'):
             with open(os.path.join(SCRIPT_DIR, name), encoding='utf-8') as f:
                 ast.parse(f.read(), filename=name, feature_version=(3, 7))
-        live = fake_live(types.SimpleNamespace)
-        surface = VintrelleBridge.create_instance(live)
+        surface = VintrelleBridge.create_instance(self.live)
         self.addCleanup(surface.disconnect)
         self.assertEqual(surface.service.config_path, os.path.join(SCRIPT_DIR, 'config.json'))  # where the installer writes it
-        for name, *args in [('connect_script_instances', [surface]), ('refresh_state',), ('port_settings_changed',), ('build_midi_map', None),
-                            ('receive_midi', (144, 60, 100)), ('can_lock_to_devices',), ('lock_to_device', None), ('unlock_from_device', None),
-                            ('restore_bank', 0), ('suggest_input_port',), ('suggest_output_port',), ('suggest_map_mode', 7, 0),
-                            ('suggest_needs_takeover', 7, 0), ('supports_pad_translation',), ('update_display',), ('song',),
-                            ('disconnect',), ('update_display',)]:
+        calls = [('connect_script_instances', [surface]), ('build_midi_map', None), ('receive_midi', (144, 60, 100)), ('lock_to_device', None),
+                 ('unlock_from_device', None), ('restore_bank', 0), ('suggest_map_mode', 7, 0), ('suggest_needs_takeover', 7, 0)] + [
+            (name,) for name in 'refresh_state port_settings_changed can_lock_to_devices suggest_input_port suggest_output_port song'.split()]
+        for name, *args in calls + [('supports_pad_translation',), ('update_display',), ('disconnect',), ('update_display',)]:
             with self.subTest(name):
                 getattr(surface, name)(*args)
-        self.assertTrue(live.messages and all(m.startswith('(VintrelleBridge) ') for m in live.messages))
+        self.assertTrue(all(m.startswith('(VintrelleBridge) ') for m in self.live.messages))
 
     def test_refusals(self):
-        header = lambda line: (HEALTH + line + '\r\n\r\n').encode()
+        header = lambda line: ('GET /v1/health HTTP/1.1\r\nAuthorization: Bearer %s\r\n%s\r\n\r\n' % (TOKEN, line)).encode()
         refusals = {  # the token is checked first, whatever the path and the size of the body
-            (401, 'unauthorised'): [request('GET', '/v1/health', None), request('POST', '/v1/load', 'nope'), request('GET', '/v1/nowhere', TOKEN + '0'),
-                                    request('GET', '/v1/nowhere', 'f\u00f6\u00f6d'), request('POST', '/v1/load', TOKEN[:-1], body={'uri': 'query:Test#Operator'}),
-                                    request('GET', '/v1/health', None, headers=('Authorization: Basic ' + TOKEN,)),
-                                    request('POST', '/v1/load', 'x', headers=('Content-Length: 99999999',))],
+            (401, 'unauthorised'): [
+                request('GET', '/v1/health', None), request('POST', '/v1/load', 'nope'), request('GET', '/v1/nowhere', TOKEN + '0'),
+                request('GET', '/v1/nowhere', 'f\u00f6\u00f6d'), request('POST', '/v1/load', TOKEN[:-1], body={'uri': 'query:Test#Operator'}),
+                request('GET', '/v1/health', None, headers=('Authorization: Basic ' + TOKEN,)),
+                request('POST', '/v1/load', 'x', headers=('Content-Length: 99999999',))],
             (404, 'not_found'): [request('GET', '/v1/nowhere')],
             (405, 'method_not_allowed'): [request('POST', '/v1/health', body={}), request('GET', '/v1/load')],
-            (431, 'request_too_large'): [request('GET', '/v1/health', headers=('X-Pad: ' + 'a' * bridge.MAX_HEAD_BYTES,))],
+            (431, 'request_too_large'): [request('GET', '/v1/health', headers=('X-Pad: ' + 'a' * bridge.MAX_HEAD_BYTES,)),
+                                         b'GET /v1/health HTTP/1.1\r\nX-Pad: ' + b'a' * bridge.MAX_HEAD_BYTES],  # that never ends
             (413, 'request_too_large'): [request('POST', '/v1/load', headers=('Content-Length: %d' % (bridge.MAX_BODY_BYTES + 1),))],
             (501, 'invalid_request'): [header('Transfer-Encoding: chunked') + b'0\r\n\r\n'],
-            (400, 'invalid_request'): [b'HELLO\r\n\r\n', request('GET', '/v1/health').replace(b'HTTP/1.1', b'HTTP/2.0'), request('GET', 'http://127.0.0.1/v1/health'),
-                                       header('Authorization: Bearer ' + TOKEN), header('Broken header'), header('X-A: 1\r\n  more'), header('Content-Length: -1'),
-                                       request('POST', '/v1/load', body=b'{"uri": ' + b'[' * 30000 + b']' * 30000 + b'}')]
+            (400, 'invalid_request'): [
+                b'HELLO\r\n\r\n', request('GET', '/v1/health').replace(b'HTTP/1.1', b'HTTP/2.0'), request('GET', 'http://127.0.0.1/v1/health'),
+                header('Authorization: Bearer ' + TOKEN), header('Broken header'), header('X-A: 1\r\n  more'), header('Content-Length: -1'),
+                request('POST', '/v1/load', body=b'{"uri": ' + b'[' * 30000 + b']' * 30000 + b'}')]
             + [request('GET', '/v1/browser/search' + q) for q in ('?query=', '?query=%20%09', '?query=%ff', '?query=' + 'a' * (bridge.MAX_QUERY + 1),
                                                                   '?query=' + quote(MOON * (bridge.MAX_QUERY // 2) + 'a'))]
             + [request('POST', '/v1/load', body=body) for body in (b'', b'[]', b'{"uri": 5}', b'{"uri": ""}', b'\xff\xfe',
@@ -234,10 +220,10 @@ class BridgeTests(unittest.TestCase):
         self.assertEqual(self.browser.loaded, [])
         self.assertTrue(self.exchange(request('GET', '/v1/health', None, headers=('Authorization: bEARER ' + TOKEN,)))['configured'])
 
-    def test_search_results(self):
-        rows = [('%20REVERB+', ['Reverb', 'reverb', 'Reverb Garden', 'Convolution Reverb', 'Hybrid Reverb', 'Pad Reverberant']),  # exact, prefix, contains
-                ('rock;roll%2Bpad', ['Rock;Roll+Pad']), ('dub+echo&query=op', ['Dub Echo']), (quote(MOON * (bridge.MAX_QUERY // 2)), [MOON * (bridge.MAX_QUERY // 2), 'Moon ' + MOON * 247]),
-                ('nnnnnnnnnn', ['N' * bridge.MAX_NAME]), ('moon', ['Moon ' + MOON * 247]), ('huge', ['Huge']),  # cut in UTF-16 units
+    def test_search_ranking_limits_and_query_decoding(self):
+        rows = [('%20REVERB+', ['Reverb', 'reverb', 'Reverb Garden', 'Convolution Reverb', 'Hybrid Reverb', 'Pad Reverberant']),
+                (';roll%2Bpad', ['Rock;Roll+Pad']), ('dub+echo&query=op', ['Dub Echo']), ('nnnnnnnnnn', ['N' * bridge.MAX_NAME]),
+                ('huge', ['Huge']), (quote(MOON * (bridge.MAX_QUERY // 2)), [MOON * (bridge.MAX_QUERY // 2), 'Moon ' + MOON * 247]),  # UTF-16 units
                 ('pad', ['Pad %03d' % i for i in range(1, bridge.RESULT_LIMIT + 1)], True), ('pad+14', ['Pad 14%d' % i for i in range(10)])]
         for query, names, *truncated in rows:
             with self.subTest(query=query):
@@ -253,11 +239,11 @@ class BridgeTests(unittest.TestCase):
         self.assertTrue(self.search('wave')['items'])
         self.now += bridge.HEAD_DEADLINE
         self.tick()
-        slow_head.send(raw[20:40])  # still sending after the answer: drained, not answered by a reset
+        for _ in range(3):  # still sending after its answer: drained, not reset
+            slow_head.send(b'x' * 1000)
+            self.tick()
         self.finish(slow_head, 408, 'request_timeout')
-        self.assertFalse(slow_head.reset)
-        slow_body.pump()
-        self.assertFalse(slow_body.eof)  # its head came in time: the whole request has longer
+        self.assertFalse(slow_body.pump())  # its head came in time: the whole request has longer
         self.now += bridge.REQUEST_DEADLINE - bridge.HEAD_DEADLINE
         self.finish(slow_body, 408, 'request_timeout')
         self.assertEqual(self.browser.loaded, [])
@@ -267,19 +253,21 @@ class BridgeTests(unittest.TestCase):
         self.tick(3)
         # A newcomer takes the place of the oldest client that sent no head.
         self.assertEqual(self.search('operator')['items'][0]['name'], 'Operator')
-        for client in idle:
-            client.pump()
-        self.assertEqual([c.eof for c in idle], [True] + [False] * (len(idle) - 1))
+        self.assertEqual([c.pump() for c in idle], [True] + [False] * (len(idle) - 1))
         # Authorised requests waiting for their bodies hold their places...
         waiting = [Client(self) for _ in range(bridge.MAX_CONNECTIONS)]
         for client in waiting:
             client.send(request('POST', '/v1/load', headers=('Content-Length: 40',)))
         self.tick(3)
-        # ...so a newcomer is told the bridge is busy, an answer that survives what it sent.
-        refused = Client(self)
-        refused.send(request('POST', '/v1/load', body={'uri': 'x' * 1000}))
+        # ...so a newcomer is told the bridge is busy, an answer that survives all it still sends.
+        refused, unsent = Client(self), memoryview(request('POST', '/v1/load', body=b'x' * (bridge.MAX_BODY_BYTES * 8)))
+        refused.sock.setblocking(False)
+        for _ in range(200):
+            with contextlib.suppress(BlockingIOError):
+                unsent = unsent[refused.sock.send(unsent):]
+            self.tick()
+        self.assertEqual(len(unsent), 0)
         self.finish(refused, 503, 'busy')
-        self.assertFalse(refused.reset)
         for client in waiting:
             client.send(b'{"uri": "query:Test#Operator"}'.ljust(40))
         self.tick(3)
@@ -289,33 +277,27 @@ class BridgeTests(unittest.TestCase):
         proc = subprocess.Popen([sys.executable, os.environ['VINTRELLE_BRIDGE_SIMULATOR'], '--config', os.path.join(self.home, 'simulator.json'),
                                  '--port', '0'], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         self.addCleanup(lambda: (proc.kill(), proc.wait(), proc.stdout.close()))
-        self.assertTrue(select.select([proc.stdout], [], [], 20)[0], 'the simulator printed nothing in 20 s')
         ready = json.loads(proc.stdout.readline())
         # On the real clock, more clients than the bridge has places for: half idle, half sending a head byte by byte.
         clients = [Client(self, ready['port']) for _ in range(max(40, bridge.MAX_CONNECTIONS + 8) + 1)]
         searcher, head, start = clients.pop(), b'GET /v1/health HTTP/1.1\r\nX-Slow: ' + b'a' * 1000, time.monotonic()
         searcher.send(request('GET', '/v1/browser/search?query=operator', ready['token']))
-        while not searcher.eof and time.monotonic() - start < 20:
+        while not searcher.pump() and time.monotonic() - start < 20:
             for client in clients[::2]:
-                try:
+                with contextlib.suppress(OSError):  # dropped by the bridge
                     client.send(head[:1])
-                except OSError:
-                    pass  # dropped by the bridge
             head = head[1:]
             time.sleep(0.05)
-            searcher.pump()
         self.assertTrue(searcher.buf.startswith(b'HTTP/1.1 200 '), searcher.buf[:300])
         self.assertEqual(json.loads(searcher.buf.partition(b'\r\n\r\n')[2])['data']['items'][0]['name'], 'Operator')
 
     def test_load_outcomes(self):
-        def slow(b):  # a walk that outlasts the load's wait
-            b.sounds.meter, b.sounds.cost = self, bridge.LOAD_WAIT + 1
         cases = [('indexed', 'query:Test#Verb', None, 200, None, ['Verb']),
                  ('added since the walk', 'u:Meld', lambda b: b.sounds._children.append(Item('Meld', uri='u:Meld')), 200, None, ['Meld']),
                  ('unknown after walking again', 'u:Gone', None, 404, 'item_not_found', []),
-                 ('walk outlasts the wait', 'u:Gone', slow, 503, 'browser_scanning', []),
+                 ('walk too slow', 'u:Gone', lambda b: vars(b.sounds).update(meter=self, cost=bridge.LOAD_WAIT + 1), 503, 'browser_scanning', []),
                  ('Live refuses', 'query:Test#Verb', lambda b: setattr(b, 'load_item', lambda item: 1 / 0), 500, 'load_failed', []),
-                 ('no longer loadable', 'query:Test#Pad 001', lambda b: setattr(b.sounds._children[-1], 'is_loadable', False), 409, 'not_loadable', [])]
+                 ('not loadable now', 'query:Test#Pad 001', lambda b: setattr(b.sounds._children[-1], 'is_loadable', False), 409, 'not_loadable', [])]
         for name, uri, change, status, code, loaded in cases:
             with self.subTest(name):
                 self.setUp()
@@ -331,15 +313,13 @@ class BridgeTests(unittest.TestCase):
         while index.generation == 0:
             start, ticks = self.now, ticks + 1
             self.tick()
-            # One folder listing may start just before the budget runs out.
-            self.assertLessEqual(self.now - start, index.budget + 0.001 + 1e-9)
+            self.assertLessEqual(self.now - start, index.budget + 0.001 + 1e-9)  # one listing may start just before the budget runs out
             self.assertLess(ticks, 100)
-        self.assertGreater(ticks, 2)
         self.assertEqual(len(index.entries), 63 + 93 + 150 + 2 + 2)  # not Huger, nor Simpler twice
-        paths = dict((uri, entry[3]) for uri, entry in index.by_uri.items())
-        self.assertEqual([paths[u] for u in ('query:Test#Operator Preset 00', 'query:Test#Simpler', 'vst3:frost', 'query:Test#Effect 3-4', 'query:Test#Rain')],
-                         ['Instruments/Operator', 'Instruments', 'Plug-Ins/VST3/Halvorsen Audio', 'Audio Effects/Group 3', 'Field'])
-        self.assertNotIn('query:Test#Group 1', paths)  # folders are not loadable
+        paths = dict((entry[1], entry[3]) for entry in index.entries)
+        self.assertEqual([paths[name] for name in ('Operator Preset 00', 'Simpler', 'Effect 3-4', 'Rain')],
+                         ['Instruments/Operator', 'Instruments', 'Audio Effects/Group 3', 'Field'])
+        self.assertNotIn('Group 1', paths)  # folders are not loadable
         self.browser.instruments._children.append(Item('Late Arrival'))
         self.now += bridge.STALE_AFTER + 1
         # The first search after the index went stale answers from it at once; a later one sees the new walk.
@@ -360,7 +340,7 @@ class BridgeTests(unittest.TestCase):
         self.assertLess(self.now - 1000.0, bridge.SEARCH_WAIT + 2)
 
     def test_unavailable_browser(self):
-        fake_live(lambda: 1 / 0)
+        sys.modules['Live'] = None  # import Live fails
         self.search('operator', 503, 'browser_unavailable')
         self.exchange(request('POST', '/v1/load', body={'uri': 'query:Test#Operator'}), 503, 'browser_unavailable')
         self.assertEqual(len([m for m in self.live.messages if 'browser unavailable' in m]), 1)
