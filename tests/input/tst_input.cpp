@@ -73,7 +73,6 @@ private slots:
             << "Ma@0 M@0.1 Mc@0.15 M@0.16 Ma@0.2 M@0.3 Mw@0.35 M@0.36 Ma@0.4 M@0.45 Mf@0.5 M@0.51 Ma@0.55 M@0.6" << tap << "";
         QTest::newRow("caps lock switched between taps") << "Ma@0 M@0.1 Ml@0.15 Mal@0.2 Ml@0.3" << tap << "t4";
         QTest::newRow("a key between the taps") << "Ma@0 M@0.1 K@0.15 Ma@0.2 M@0.3" << tap << "";
-        QTest::newRow("a key while Alt is down") << "Ma@0 M@0.1 Ma@0.2 Ka@0.25 M@0.3" << tap << "";
         QTest::newRow("a left click between the taps") << "Ma@0 M@0.1 L@0.15 Ma@0.2 M@0.3" << tap << "";
         QTest::newRow("a right release alone does not cancel") << "Ma@0 M@0.1 U@0.15 Ma@0.2 M@0.3" << tap << "t4";
         QTest::newRow("Alt pressed under Shift, Shift let go first") << "Ms@0 Mas@0.05 Ma@0.1 M@0.15 Ma@0.2 M@0.3" << tap << "";
@@ -91,7 +90,6 @@ private slots:
         QTest::newRow("clock going back") << "U@2:200,200 U@1.9:200,200" << tap << "";
         QTest::newRow("presses and keys between do not matter") << "R@1:200,200 U@1.1:200,200 K@1.15 Mc@1.2 M@1.25 U@1.3:200,200" << tap << "c5";
         QTest::newRow("left click between cancels") << "U@1:200,200 L@1.1:200,200 U@1.2:200,200" << tap << "";
-        QTest::newRow("other button between cancels") << "U@1:200,200 O@1.1:200,200 U@1.2:200,200" << tap << "";
         QTest::newRow("control held on the first") << "Uc@1:200,200 U@1.2:200,200" << tap << "";
         QTest::newRow("shift, alt, super held") << "U@1:200,200 Us@1.1:200,200 U@1.2:200,200 Ua@1.3:200,200 U@1.4:200,200 Uw@1.5:200,200" << tap << "";
         QTest::newRow("caps lock and function do not matter") << "Ul@1:200,200 Uf@1.2:200,200" << tap << "c1";
@@ -199,7 +197,6 @@ private slots:
         QTest::newRow("nothing stored") << "-" << "-" << "double-option P Hotkey: Double-tap Alt";
         QTest::newRow("stored") << "command-shift" << "Q" << "command-shift Q Hotkey: super-shift\u2013Q";
         QTest::newRow("only the letter") << "-" << "Q" << "double-option Q Hotkey: Double-tap Alt";
-        QTest::newRow("unknown combination kept as text") << "option-shift" << "Q" << "option-shift Q Hotkey: alt-shift\u2013Q";
     }
 
     void storedValues()

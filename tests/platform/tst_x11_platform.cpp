@@ -153,9 +153,6 @@ private slots:
         QTest::newRow("Ctrl+Alt+O is not it") << shortcut << "key ctrl+alt+o" << "" << QRectF() << "Control_L Alt_L o" << "";
         QTest::newRow("double tap of Alt") << tap << tapTwice << "tap" << QRectF() << "Alt_L Alt_L" << "";
         QTest::newRow("double tap while the shortcut is chosen") << shortcut << tapTwice << "" << QRectF() << "Alt_L Alt_L" << "";
-        QTest::newRow("held press") << tap << "keydown alt sleep 0.4 keyup alt sleep 0.05 keydown alt sleep 0.05 keyup alt" << "" << QRectF()
-                                    << "Alt_L Alt_L" << "";
-        QTest::newRow("key between the taps") << tap << "key alt sleep 0.05 key x sleep 0.05 key alt" << "" << QRectF() << "Alt_L x Alt_L" << "";
         QTest::newRow("click between the taps") << tap << "key alt sleep 0.05 click 1 sleep 0.05 key alt" << "" << QRectF() << "Alt_L Alt_L" << "1";
         QTest::newRow("right clicks 5 px apart") << tap << clickTwice.arg(405) << "click" << QRectF() << "" << "3 3";
         QTest::newRow("right clicks 9 px apart") << tap << clickTwice.arg(409) << "" << QRectF() << "" << "3 3";
