@@ -1,5 +1,5 @@
 // The quick menu offscreen: rows built from the library, the presented menu with its header, row
-// menu and add row, and the helpers of floating windows.
+// menu and add row, and the drag strip of floating windows.
 
 #include "QuickMenuTestSupport.h"
 
@@ -8,7 +8,6 @@
 #include "VintrelleQuickMenu.h"
 #include "VintrelleQuickMenuOpening.h"
 #include "VintrelleTopDragView.h"
-#include "VintrelleWindowHelpers.h"
 
 #include <QAccessible>
 #include <QGraphicsOpacityEffect>
