@@ -10,28 +10,26 @@
 #include <QAction>
 #include <QMenu>
 
-// A library as a user might keep it: nested categories, one empty, plug-ins of the simulator's
-// demo catalogue (so they load through it), and names with an ampersand.
+// Test data written as JSON; a typo stops the test at once.
+inline QJsonArray jsonArray(const char *json)
+{
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError)
+        qFatal("bad test data: %s", qPrintable(error.errorString()));
+    return document.array();
+}
+
+// A library as a user might keep it: nested categories, one empty, names with an ampersand.
 inline QJsonArray demoCategories()
 {
-    // "id|Label|uri" for each plug-in.
-    const auto category = [](const char *id, const char *name, const QJsonValue &parent, QStringList plugins) {
-        QJsonArray entries;
-        for (const QString &plugin : plugins) {
-            const QStringList p = plugin.split(u'|');
-            entries.append(entryObject(p[0], p[1], p[2], QStringLiteral("Plug-Ins")));
-        }
-        return categoryObject(id, name, parent, entries);
-    };
-    return {category("synths", "Synths", {}, {"frostline|Frostline Synth|query:Plugins#VST3:Halvorsen%20Audio:Frostline%20Synth",
-                                              "ostrava|Ostrava Keys|query:Plugins#VST3:Quillon:Ostrava%20Keys"}),
-            category("pads", "Pads & Textures", "synths", {"strings|Ostrava Strings|query:Plugins#VST3:Quillon:Ostrava%20Strings"}),
-            category("space", "Reverb & Space", {}, {"tidepool|Tidepool Reverb|query:Plugins#VST3:Mireau%20Labs:Tidepool%20Reverb",
-                                                     "echo|Echo|query:AudioFx#Delay:Echo"}),
-            category("mixing", "Mixing", {}, {"glue|Glue Compressor|query:AudioFx#Dynamics:Glue%20Compressor",
-                                              "utility|Utility|query:AudioFx#Utilities:Utility"}),
-            category("dirt", "Dirt", "mixing", {"roar|Roar|query:AudioFx#Distortion:Roar"}),
-            category("later", "For Later", {}, {})};
+    return jsonArray(R"([
+        {"id": "synths", "name": "Synths", "entries": [{"id": "frost", "label": "Frostline"}, {"id": "keys", "label": "Keys"}]},
+        {"id": "pads", "name": "Pads & Textures", "parentId": "synths", "entries": [{"id": "strings", "label": "Strings"}]},
+        {"id": "space", "name": "Reverb & Space", "entries": [{"id": "tidepool", "label": "Tidepool"}, {"id": "echo", "label": "Echo"}]},
+        {"id": "mixing", "name": "Mixing", "entries": [{"id": "glue", "label": "Glue Compressor"}]},
+        {"id": "dirt", "name": "Dirt", "parentId": "mixing", "entries": [{"id": "roar", "label": "Roar"}]},
+        {"id": "later", "name": "For Later", "entries": []}])");
 }
 
 // 2,000 categories holding 20,000 plug-ins, the first 65 nested in one chain so that the deepest
@@ -44,9 +42,9 @@ inline QJsonArray limitsCategories()
     return categories;
 }
 
-// The rows a presented menu shows. With `open`, each sub-menu is opened (its aboutToShow) and read
-// too; `wasLazy` turns false when a sub-menu held rows before it was opened.
-inline VintrelleQuickMenuRows menuRows(QMenu *menu, bool open, bool *wasLazy = nullptr)
+// The rows a presented menu shows, each sub-menu opened (its aboutToShow) and read too; `wasLazy`
+// turns false when a sub-menu held rows before it was opened.
+inline VintrelleQuickMenuRows menuRows(QMenu *menu, bool *wasLazy)
 {
     VintrelleQuickMenuRows rows;
     for (QAction *action : menu->actions()) {
@@ -57,25 +55,14 @@ inline VintrelleQuickMenuRows menuRows(QMenu *menu, bool open, bool *wasLazy = n
         row.enabled = action->isEnabled();
         if (QMenu *submenu = action->menu()) {
             row.submenuDepth = submenu->property("vintrelleDepth").toInt();
-            if (open) {
-                if (wasLazy && !submenu->actions().isEmpty())
-                    *wasLazy = false;
-                emit submenu->aboutToShow();
-                row.children = menuRows(submenu, true, wasLazy);
-            }
+            if (!submenu->actions().isEmpty())
+                *wasLazy = false;
+            emit submenu->aboutToShow();
+            row.children = menuRows(submenu, wasLazy);
         }
         rows << row;
     }
     return rows;
-}
-
-// Titles of one level, for readable comparisons.
-inline QStringList titlesOf(const VintrelleQuickMenuRows &rows)
-{
-    QStringList titles;
-    for (const VintrelleQuickMenuRow &row : rows)
-        titles << (row.kind == VintrelleQuickMenuRow::Kind::Separator ? QStringLiteral("---") : row.title);
-    return titles;
 }
 
 inline QAction *actionTitled(QMenu *menu, const QString &title)
