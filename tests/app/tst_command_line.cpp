@@ -2,12 +2,16 @@
 #include "VintrelleBridgeSimulator.h"
 #include "VintrelleLibraryLock.h"
 
+#include <csignal>
+#include <sys/stat.h>
+
 namespace {
 const QString inUse = "The library is in use by another Vintrelle. Try again.";
+const QByteArray history = R"({"op":"history"})", renameKeys = R"({"op":"rename","id":"starter-1","name":"Keys"})";
 }
 
 // The real `vintrelle` binary against a library in a temporary home, the real bridge script under
-// the simulator, and the installed tree.
+// the simulator, and the installed tree; as a running instance and the second launches that reach it.
 class TestCommandLine : public QObject
 {
     Q_OBJECT
@@ -32,6 +36,8 @@ class TestCommandLine : public QObject
                 uris << entry["uri"].toString();
         return uris;
     }
+
+    int undoSteps() { return vintrelle({"--command", history}).lines.value(0).value("result")["canUndo"].toInt(-1); }
 
 private slots:
     void initTestCase()
@@ -222,6 +228,119 @@ private slots:
         const VintrelleRun run = runProgram(prefix + "/bin/vintrelle", {"--command", R"({"op":"install"})"}, environment);
         QCOMPARE(run.lines.value(0).value("result")["ok"], QJsonValue(true));
         QCOMPARE(readFile(library + "/Remote Scripts/VintrelleBridge/bridge.py"), marked);
+    }
+
+    // Second launches print exactly what the same commands print in-process, and the library ends the same.
+    void commandsPrintAsInProcess_data()
+    {
+        addColumns<QByteArray, int>({"lines", "status"});
+        QTest::newRow("edit, undo, redo, export") << renameKeys + "\n{\"op\":\"undo\"}\n{\"op\":\"redo\"}\n{\"op\":\"export\"}" << 0;
+        QTest::newRow("a failure in the middle, later lines still run") << renameKeys + "\n{\"op\":\"delete\",\"id\":\"gone\"}\n" + history << 1;
+        QTest::newRow("one bad line runs nothing") << renameKeys + "\nnot json" << 2;
+    }
+    void commandsPrintAsInProcess()
+    {
+        QFETCH(QByteArray, lines); QFETCH(int, status);
+        VintrelleTestHome alone;
+        const VintrelleRun inProcess = runVintrelle({"--commands", "-"}, alone.processEnvironment(), lines);
+        VintrelleRunningApp app(m_home->processEnvironment());
+        QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+        const VintrelleRun forwarded = vintrelle({"--commands", "-"}, lines);
+        QCOMPARE(forwarded.status, status);
+        QCOMPARE(inProcess.status, status);
+        QCOMPARE(forwarded.out, inProcess.out);
+        if (status != 2) // a usage error never reaches a library; the instance made its own at launch
+            QCOMPARE(readFile(m_home->libraryPath()), readFile(alone.libraryPath()));
+        QVERIFY(app.isRunning());
+    }
+
+    // The instance keeps its undo history between launches, holds the library lock, started without
+    // any browser engine process, and quits in order when asked to terminate.
+    void secondLaunchesShareTheInstance()
+    {
+        VintrelleRunningApp app(m_home->processEnvironment());
+        QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+        QCOMPARE(undoSteps(), 0);
+        QCOMPARE(vintrelle({"--command", renameKeys}).status, 0);
+        QCOMPARE(undoSteps(), 1);
+        for (const QStringList &arguments : {QStringList(), QStringList{"--toggle"}, QStringList{"--welcome"}})
+            QCOMPARE(vintrelle(arguments).status, 0);
+        QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+
+        VintrelleLibraryLock lock(m_home->libraryPath());
+        VintrelleError error;
+        QVERIFY(!lock.acquire(0, &error));
+        QCOMPARE(error, inUse);
+        QCOMPARE(childProcesses(app.pid()), QStringList());
+        app.stop();
+        QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.process().exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(m_home->instanceSocket()));
+        QVERIFY(lock.acquire(0, &error));
+    }
+
+    void staleSocketOfAKilledInstanceIsReplaced()
+    {
+        {
+            VintrelleRunningApp killed(m_home->processEnvironment());
+            QVERIFY(killed.waitUntilListening(m_home->instanceSocket()));
+            ::kill(pid_t(killed.pid()), SIGKILL);
+            QVERIFY(killed.process().waitForFinished(5000));
+        }
+        QVERIFY(QFileInfo::exists(m_home->instanceSocket())); // left behind
+        QCOMPARE(undoSteps(), 0); // in-process despite the leftover socket
+        VintrelleRunningApp next(m_home->processEnvironment());
+        QVERIFY(next.waitUntilListening(m_home->instanceSocket()));
+        QCOMPARE(vintrelle({"--command", renameKeys}).status, 0);
+        QCOMPARE(undoSteps(), 1);
+    }
+
+    void simultaneousStartsEndWithOne()
+    {
+        std::vector<std::unique_ptr<VintrelleRunningApp>> apps;
+        for (int i = 0; i < 4; ++i)
+            apps.push_back(std::make_unique<VintrelleRunningApp>(m_home->processEnvironment()));
+        const auto running = [&] { return std::count_if(apps.begin(), apps.end(), [](const auto &app) { return app->isRunning(); }); };
+        QTRY_COMPARE_WITH_TIMEOUT(running(), 1, 20000);
+        for (const auto &app : apps)
+            QVERIFY(app->isRunning() || app->process().exitCode() == 0);
+        QTest::qWait(300);
+        QCOMPARE(running(), 1);
+        QCOMPARE(undoSteps(), 0);
+    }
+
+    // The socket's folder must be this user's alone; anything else is refused before listening.
+    void instanceFolderMustBePrivate_data()
+    {
+        addColumns<QString, bool>({"prepare", "starts"});
+        QTest::newRow("missing: created private") << "missing" << true;
+        QTest::newRow("open to the group and others") << "0755" << false;
+        QTest::newRow("a symbolic link to a private folder") << "link" << false;
+    }
+    void instanceFolderMustBePrivate()
+    {
+        QFETCH(QString, prepare); QFETCH(bool, starts);
+        const QByteArray folder = QFile::encodeName(m_home->instanceFolder());
+        if (prepare == "0755") {
+            QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+            QCOMPARE(::chmod(folder.constData(), 0755), 0);
+        } else if (prepare == "link") {
+            QVERIFY(QDir().mkpath(m_home->path("elsewhere")));
+            QFile::setPermissions(m_home->path("elsewhere"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(QFile::link(m_home->path("elsewhere"), m_home->instanceFolder()));
+        }
+        VintrelleRunningApp app(m_home->processEnvironment());
+        if (starts) {
+            QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+            struct stat status {};
+            QCOMPARE(::lstat(folder.constData(), &status), 0);
+            QCOMPARE(status.st_mode & 0777, 0700u);
+            return;
+        }
+        QVERIFY(app.process().waitForFinished(10000));
+        QCOMPARE(app.process().exitCode(), 1);
+        QVERIFY(!QFileInfo::exists(m_home->instanceSocket()));
+        QVERIFY(!QFileInfo::exists(m_home->path("elsewhere/vintrelle.socket")));
     }
 };
 
