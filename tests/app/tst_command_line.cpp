@@ -1,9 +1,17 @@
+#include "AppTestSupport.h"
 #include "VintrelleBridgeSimulator.h"
 #include "VintrelleLibraryLock.h"
-#include "VintrelleTestSupport.h"
 
-// Drives the real `vintrelle` binary against a library in a temporary home, and against the
-// real bridge script under the simulator.
+#include <csignal>
+#include <sys/stat.h>
+
+namespace {
+const QString inUse = "The library is in use by another Vintrelle. Try again.";
+const QByteArray history = R"({"op":"history"})", renameKeys = R"({"op":"rename","id":"starter-1","name":"Keys"})";
+}
+
+// The real `vintrelle` binary against a library in a temporary home, the real bridge script under
+// the simulator, and the installed tree; as a running instance and the second launches that reach it.
 class TestCommandLine : public QObject
 {
     Q_OBJECT
@@ -28,13 +36,8 @@ class TestCommandLine : public QObject
                 uris << entry["uri"].toString();
         return uris;
     }
-    static QByteArray addPlugins(const QString &prefix, int count)
-    {
-        QByteArray script;
-        for (int i = 0; i < count; ++i)
-            script += compact({{"op", "addPlugin"}, {"categoryID", "starter-0"}, {"entry", QJsonObject{{"name", "P"}, {"uri", prefix + QString::number(i)}}}}) + '\n';
-        return script;
-    }
+
+    int undoSteps() { return vintrelle({"--command", history}).lines.value(0).value("result")["canUndo"].toInt(-1); }
 
 private slots:
     void initTestCase()
@@ -57,15 +60,13 @@ private slots:
         QTest::newRow("missing argument") << QStringList{"--command"} << QByteArray();
         QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray();
         QTest::newRow("toggle with an argument") << QStringList{"--toggle", "now"} << QByteArray();
-        QTest::newRow("welcome with an argument") << QStringList{"--welcome", "x"} << QByteArray();
     }
     void usageErrorsRunNothing()
     {
         QFETCH(QStringList, arguments); QFETCH(QByteArray, input);
         const VintrelleRun run = vintrelle(arguments, input);
         QCOMPARE(run.status, 2);
-        QVERIFY(run.out.isEmpty());
-        QVERIFY(!run.err.isEmpty());
+        QVERIFY(run.out.isEmpty() && !run.err.isEmpty());
         QVERIFY(!QFileInfo::exists(m_home->libraryPath())); // not even a first start happened
     }
 
@@ -85,7 +86,6 @@ private slots:
         QCOMPARE(run.lines, QList<QJsonObject>({done, {{"result", QJsonObject{{"canUndo", 1}, {"canRedo", 0}}}}, {{"error", "Unknown library action."}}, done, done, done, done}));
         QVERIFY(!run.out.contains(": ")); // compact lines
         QCOMPARE(library()["categories"].toArray().size(), 17);
-        QCOMPARE(library()["bridgeUrl"].toString(), "http://127.0.0.1:45873");
         QCOMPARE(urisSaved(), QStringList({QString(QChar(0xD800)), QString(QChar(0xD801))}));
         const QJsonObject exported = vintrelle({"--command", R"({"op":"export"})"}).lines.value(0);
         QCOMPARE(QJsonDocument::fromJson(exported.value("result")["contents"].toString().toUtf8())["categories"].toArray().size(), 17);
@@ -94,10 +94,10 @@ private slots:
     void unreadableLibraryAnswersEveryCommand_data()
     {
         addColumns<QByteArray, QString>({"contents", "message"});
-        QTest::newRow("version 2") << QByteArray(R"({"nativeVersion":2,"categories":[]})") << "Library could not open: Your original library is unchanged.";
-        QTest::newRow("a number") << QByteArray("7") << "Library could not open: Your original library is unchanged.";
-        QTest::newRow("not JSON") << QByteArray("{{") << "Library could not open: The saved library is not valid JSON";
-        QTest::newRow("invalid") << QByteArray(R"({"nativeVersion":1,"categories":{}})") << "Library could not open: Choose a supported Vintrelle library file.";
+        QTest::newRow("version 2") << QByteArray(R"({"nativeVersion":2,"categories":[]})") << "Your original library is unchanged.";
+        QTest::newRow("a number") << QByteArray("7") << "Your original library is unchanged.";
+        QTest::newRow("not JSON") << QByteArray("{{") << "The saved library is not valid JSON";
+        QTest::newRow("invalid") << QByteArray(R"({"nativeVersion":1,"categories":{}})") << "Choose a supported Vintrelle library file.";
     }
     void unreadableLibraryAnswersEveryCommand()
     {
@@ -107,7 +107,7 @@ private slots:
         QCOMPARE(run.status, 1);
         QCOMPARE(run.lines.size(), 2);
         for (const QJsonObject &line : run.lines)
-            QVERIFY2(line["error"].toString().startsWith(message), qPrintable(line["error"].toString()));
+            QVERIFY2(line["error"].toString().startsWith("Library could not open: " + message), qPrintable(line["error"].toString()));
         QCOMPARE(readFile(m_home->libraryPath()), contents);
     }
 
@@ -116,38 +116,35 @@ private slots:
     {
         QProcess runs[2];
         for (int index = 0; index < 2; ++index) {
+            QByteArray script;
+            for (int i = 0; i < 200; ++i)
+                script += compact({{"op", "addPlugin"}, {"categoryID", "starter-0"}, {"entry", QJsonObject{{"name", "P"}, {"uri", QString("%1-%2").arg(index).arg(i)}}}}) + '\n';
             runs[index].setProcessEnvironment(m_home->processEnvironment());
             runs[index].start(QStringLiteral(VINTRELLE_BINARY), {"--commands", "-"});
-            runs[index].write(addPlugins(index ? "second-" : "first-", 200));
+            runs[index].write(script);
             runs[index].closeWriteChannel();
         }
         QStringList expected;
         for (int index = 0; index < 2; ++index) {
             QVERIFY(runs[index].waitForFinished(60000));
-            const QList<QByteArray> lines = runs[index].readAllStandardOutput().split('\n').mid(0, 200);
             const bool saved = runs[index].exitCode() == 0;
-            const QByteArray answer = saved ? "{\"result\":{}}" : "{\"error\":\"The library is in use by another Vintrelle. Try again.\"}";
-            QCOMPARE(lines, QList<QByteArray>(200, answer));
+            const QByteArray answer = saved ? "{\"result\":{}}" : compact({{"error", inUse}});
+            QCOMPARE(runs[index].readAllStandardOutput().split('\n').mid(0, 200), QList<QByteArray>(200, answer));
             for (int i = 0; saved && i < 200; ++i)
-                expected << (index ? "second-" : "first-") + QString::number(i);
+                expected << QString("%1-%2").arg(index).arg(i);
         }
         QVERIFY(!expected.isEmpty());
         QStringList uris = urisSaved();
         uris.sort();
         expected.sort();
         QCOMPARE(uris, expected);
-    }
-
-    void heldLibraryIsLeftAlone()
-    {
-        QCOMPARE(vintrelle({"--command", R"({"op":"reset"})"}).status, 0);
+        // A lock held elsewhere: every command says so and the file stays as it was.
         const QByteArray before = readFile(m_home->libraryPath());
         VintrelleLibraryLock lock(m_home->libraryPath());
         QVERIFY(lock.acquire(0, nullptr));
         const VintrelleRun run = vintrelle({"--commands", "-"}, "{\"op\":\"addCategory\",\"name\":\"X\"}\n{\"op\":\"history\"}\n");
         QCOMPARE(run.status, 1);
-        const QJsonObject inUse{{"error", "The library is in use by another Vintrelle. Try again."}};
-        QCOMPARE(run.lines, QList<QJsonObject>({inUse, inUse}));
+        QCOMPARE(run.lines, QList<QJsonObject>(2, {{"error", inUse}}));
         QCOMPARE(readFile(m_home->libraryPath()), before);
     }
 
@@ -164,9 +161,8 @@ private slots:
                                             m_home->processEnvironment());
         if (run.status == 99 || (run.status == 1 && run.out.isEmpty()))
             QSKIP(qPrintable("no tmpfs can be mounted here: " + run.err));
-        const QList<QByteArray> out = run.out.split('\n');
-        QCOMPARE(out.value(0), "{\"error\":\"Could not save " + m_home->libraryPath().toUtf8() + ": No space left on device.\"}");
-        QCOMPARE(out.mid(1), QList<QByteArray>({"whole", "native-library.json", "native-library.json.lock", ""}));
+        QCOMPARE(run.out.split('\n'), QList<QByteArray>({"{\"error\":\"Could not save " + m_home->libraryPath().toUtf8() + ": No space left on device.\"}",
+                                                          "whole", "native-library.json", "native-library.json.lock", ""}));
     }
 
     void searchAddAndLoadThroughTheBridge()
@@ -176,13 +172,10 @@ private slots:
         QCOMPARE(run.status, 0);
         const QJsonObject item = run.lines.value(0).value("result")["items"][0].toObject();
         QCOMPARE(item["name"], QJsonValue("Hybrid Reverb"));
-        QVERIFY(item["uri"].toString().startsWith("query:"));
 
         const QJsonObject add{{"op", "addPlugin"}, {"categoryID", "starter-4"}, {"entry", item}};
-        run = vintrelle({"--commands", "-"}, "{\"op\":\"connection\"}\n" + compact(add) + "\n{\"op\":\"search\",\"query\":\"  \"}\n", config);
-        QCOMPARE(run.status, 1);
-        QCOMPARE(run.lines, QList<QJsonObject>({{{"result", QJsonObject{{"connected", true}}}}, {{"result", QJsonObject()}}, {{"error", "Enter a plug-in name."}}}));
-
+        run = vintrelle({"--commands", "-"}, "{\"op\":\"connection\"}\n" + compact(add) + '\n', config);
+        QCOMPARE(run.lines, QList<QJsonObject>({{{"result", QJsonObject{{"connected", true}}}}, {{"result", QJsonObject()}}}));
         const QString id = library()["categories"][10]["entries"][0]["id"].toString();
         const qsizetype before = m_simulator->loadedURIs().size();
         run = vintrelle({"--commands", "-"}, compact({{"op", "load"}, {"id", id}}) + "\n{\"op\":\"load\",\"id\":\"gone\"}\n", config);
@@ -199,22 +192,155 @@ private slots:
     // Without any config.json the library's own bridge address and token are used.
     void bridgeSettingsComeFromTheLibrary_data()
     {
-        // bridgeUrl: %1 is the simulator's port; error empty: the search succeeds
-        addColumns<QString, bool, QString>({"bridgeUrl", "rightToken", "error"});
-        QTest::newRow("library's address and token") << "http://127.0.0.1:%1" << true << QString();
-        QTest::newRow("wrong token") << "http://127.0.0.1:%1" << false << "The connection key does not match. Reinstall the connection in Settings, then restart Ableton.";
+        addColumns<bool, QString>({"rightToken", "error"}); // error empty: the search succeeds
+        QTest::newRow("library's address and token") << true << QString();
+        QTest::newRow("wrong token") << false << "The connection key does not match. Reinstall the connection in Settings, then restart Ableton.";
     }
     void bridgeSettingsComeFromTheLibrary()
     {
-        QFETCH(QString, bridgeUrl); QFETCH(bool, rightToken); QFETCH(QString, error);
-        writeFile(m_home->libraryPath(), compact(with(with(stateWith({}), "bridgeUrl", bridgeUrl.arg(m_simulator->port())),
-                                                      "token", rightToken ? m_simulator->token() : "stale")));
+        QFETCH(bool, rightToken); QFETCH(QString, error);
+        writeFile(m_home->libraryPath(), libraryWithBridge(m_simulator->bridgeURL(), rightToken ? m_simulator->token() : "stale"));
         const VintrelleRun run = vintrelle({"--command", R"({"op":"search","query":"reverb"})"});
         QCOMPARE(run.status, error.isEmpty() ? 0 : 1);
         if (error.isEmpty())
             QVERIFY(!run.lines.value(0).value("result")["items"].toArray().isEmpty());
         else
             QCOMPARE(run.lines, QList<QJsonObject>({{{"error", error}}}));
+    }
+
+    // `cmake --install` gives a tree whose binary finds its resources beside its bin folder; the
+    // bridge it installs is the (marked) installed copy.
+    void installedTree()
+    {
+        const QString prefix = m_home->path("prefix"), bridge = prefix + "/share/vintrelle/VintrelleBridge/bridge.py";
+        QCOMPARE(QProcess::execute(VINTRELLE_CMAKE, {"--install", VINTRELLE_BUILD_DIR, "--prefix", prefix}), 0);
+        for (const char *file : {"share/vintrelle/VintrelleBridge/__init__.py", "share/vintrelle/launcher/index.html",
+                                 "share/icons/hicolor/scalable/apps/vintrelle.svg"})
+            QVERIFY2(QFileInfo::exists(prefix + "/" + file), file);
+        QVERIFY(readFile(prefix + "/share/applications/vintrelle.desktop").contains("\nExec=vintrelle\n"));
+        const QByteArray marked = readFile(bridge) + "\n# installed copy\n";
+        writeFile(bridge, marked);
+        const QString library = m_home->path("User Library");
+        QVERIFY(QDir().mkpath(library));
+        writeFile(m_home->config() + "/Vintrelle/Vintrelle.conf", "[General]\nVintrelleUserLibrary=" + library.toUtf8() + "\n");
+        QProcessEnvironment environment = m_home->processEnvironment();
+        environment.remove("VINTRELLE_RESOURCES");
+        const VintrelleRun run = runProgram(prefix + "/bin/vintrelle", {"--command", R"({"op":"install"})"}, environment);
+        QCOMPARE(run.lines.value(0).value("result")["ok"], QJsonValue(true));
+        QCOMPARE(readFile(library + "/Remote Scripts/VintrelleBridge/bridge.py"), marked);
+    }
+
+    // Second launches print exactly what the same commands print in-process, and the library ends the same.
+    void commandsPrintAsInProcess_data()
+    {
+        addColumns<QByteArray, int>({"lines", "status"});
+        QTest::newRow("edit, undo, redo, export") << renameKeys + "\n{\"op\":\"undo\"}\n{\"op\":\"redo\"}\n{\"op\":\"export\"}" << 0;
+        QTest::newRow("a failure in the middle, later lines still run") << renameKeys + "\n{\"op\":\"delete\",\"id\":\"gone\"}\n" + history << 1;
+        QTest::newRow("one bad line runs nothing") << renameKeys + "\nnot json" << 2;
+    }
+    void commandsPrintAsInProcess()
+    {
+        QFETCH(QByteArray, lines); QFETCH(int, status);
+        VintrelleTestHome alone;
+        const VintrelleRun inProcess = runVintrelle({"--commands", "-"}, alone.processEnvironment(), lines);
+        VintrelleRunningApp app(m_home->processEnvironment());
+        QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+        const VintrelleRun forwarded = vintrelle({"--commands", "-"}, lines);
+        QCOMPARE(forwarded.status, status);
+        QCOMPARE(inProcess.status, status);
+        QCOMPARE(forwarded.out, inProcess.out);
+        if (status != 2) // a usage error never reaches a library; the instance made its own at launch
+            QCOMPARE(readFile(m_home->libraryPath()), readFile(alone.libraryPath()));
+        QVERIFY(app.isRunning());
+    }
+
+    // The instance keeps its undo history between launches, holds the library lock, started without
+    // any browser engine process, and quits in order when asked to terminate.
+    void secondLaunchesShareTheInstance()
+    {
+        VintrelleRunningApp app(m_home->processEnvironment());
+        QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+        QCOMPARE(undoSteps(), 0);
+        QCOMPARE(vintrelle({"--command", renameKeys}).status, 0);
+        QCOMPARE(undoSteps(), 1);
+        for (const QStringList &arguments : {QStringList(), QStringList{"--toggle"}, QStringList{"--welcome"}})
+            QCOMPARE(vintrelle(arguments).status, 0);
+        QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+
+        VintrelleLibraryLock lock(m_home->libraryPath());
+        VintrelleError error;
+        QVERIFY(!lock.acquire(0, &error));
+        QCOMPARE(error, inUse);
+        QCOMPARE(childProcesses(app.pid()), QStringList());
+        app.stop();
+        QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
+        QCOMPARE(app.process().exitCode(), 0);
+        QVERIFY(!QFileInfo::exists(m_home->instanceSocket()));
+        QVERIFY(lock.acquire(0, &error));
+    }
+
+    void staleSocketOfAKilledInstanceIsReplaced()
+    {
+        {
+            VintrelleRunningApp killed(m_home->processEnvironment());
+            QVERIFY(killed.waitUntilListening(m_home->instanceSocket()));
+            ::kill(pid_t(killed.pid()), SIGKILL);
+            QVERIFY(killed.process().waitForFinished(5000));
+        }
+        QVERIFY(QFileInfo::exists(m_home->instanceSocket())); // left behind
+        QCOMPARE(undoSteps(), 0); // in-process despite the leftover socket
+        VintrelleRunningApp next(m_home->processEnvironment());
+        QVERIFY(next.waitUntilListening(m_home->instanceSocket()));
+        QCOMPARE(vintrelle({"--command", renameKeys}).status, 0);
+        QCOMPARE(undoSteps(), 1);
+    }
+
+    void simultaneousStartsEndWithOne()
+    {
+        std::vector<std::unique_ptr<VintrelleRunningApp>> apps;
+        for (int i = 0; i < 4; ++i)
+            apps.push_back(std::make_unique<VintrelleRunningApp>(m_home->processEnvironment()));
+        const auto running = [&] { return std::count_if(apps.begin(), apps.end(), [](const auto &app) { return app->isRunning(); }); };
+        QTRY_COMPARE_WITH_TIMEOUT(running(), 1, 20000);
+        for (const auto &app : apps)
+            QVERIFY(app->isRunning() || app->process().exitCode() == 0);
+        QTest::qWait(300);
+        QCOMPARE(running(), 1);
+        QCOMPARE(undoSteps(), 0);
+    }
+
+    // The socket's folder must be this user's alone; anything else is refused before listening.
+    void instanceFolderMustBePrivate_data()
+    {
+        addColumns<QString, bool>({"prepare", "starts"});
+        QTest::newRow("missing: created private") << "missing" << true;
+        QTest::newRow("open to the group and others") << "0755" << false;
+        QTest::newRow("a symbolic link to a private folder") << "link" << false;
+    }
+    void instanceFolderMustBePrivate()
+    {
+        QFETCH(QString, prepare); QFETCH(bool, starts);
+        const QByteArray folder = QFile::encodeName(m_home->instanceFolder());
+        if (prepare == "0755") {
+            QCOMPARE(::mkdir(folder.constData(), 0755), 0);
+            QCOMPARE(::chmod(folder.constData(), 0755), 0);
+        } else if (prepare == "link") {
+            QVERIFY(QDir().mkpath(m_home->path("elsewhere")));
+            QFile::setPermissions(m_home->path("elsewhere"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QVERIFY(QFile::link(m_home->path("elsewhere"), m_home->instanceFolder()));
+        }
+        VintrelleRunningApp app(m_home->processEnvironment());
+        if (starts) {
+            QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
+            struct stat status {};
+            QCOMPARE(::lstat(folder.constData(), &status), 0);
+            QCOMPARE(status.st_mode & 0777, 0700u);
+            return;
+        }
+        QVERIFY(app.process().waitForFinished(10000));
+        QCOMPARE(app.process().exitCode(), 1);
+        QVERIFY(!QFileInfo::exists(m_home->instanceSocket()));
+        QVERIFY(!QFileInfo::exists(m_home->path("elsewhere/vintrelle.socket")));
     }
 };
 

@@ -1,56 +1,25 @@
+#include "AppTestSupport.h"
 #include "VintrelleBridgeSimulator.h"
-#include "VintrelleCommandRouter.h"
 #include "VintrelleNativeConnection.h"
 #include "VintrelleNativeStore.h"
-#include "VintrellePageEvaluator.h"
 #include "VintrelleScriptedServer.h"
-#include "VintrelleTestSupport.h"
+#include "VintrelleShortcut.h"
 
 #include <QSettings>
-#include <QTimer>
 #include <QUuid>
 
-Q_DECLARE_METATYPE(VintrelleScriptedServer::Response)
+using S = VintrelleScriptedServer;
+Q_DECLARE_METATYPE(S::Response)
 
 namespace {
-
-const QString notConfirmed = "Request sent, but loading was not confirmed. Check the selected Ableton track before trying again.";
-const QString forwardTimedOut = "Action timed out. Check Ableton before retrying a load.";
 const QString entryURI = "query:Plugins#VST3:Vendor:Pad Machine";
-
-std::shared_ptr<VintrelleAnswer> send(VintrelleCommandRouter &router, const QJsonObject &command, bool wait = false)
-{
-    return recordAnswer([&](VintrelleReply reply) { router.executeNativeCommand(command, reply); }, wait);
-}
-
-std::shared_ptr<VintrelleAnswer> sendAndWait(VintrelleCommandRouter &router, const QJsonObject &command) { return send(router, command, true); }
-
-// Stands in for the palette web view (not part of this build), which evaluates script later.
-class PageStandIn : public VintrellePageEvaluator
-{
-public:
-    QStringList scripts;
-    std::optional<QString> failure;
-
-    void evaluate(const QString &script, Completion completion) override
-    {
-        scripts << script;
-        QTimer::singleShot(0, [completion, failure = failure] { completion(failure); });
-    }
-
-    // The [command, requestID] the script carries.
-    QJsonArray arguments(qsizetype index) const
-    {
-        const QString script = scripts.value(index), start = "(()=>{const [command,requestID]=";
-        const qsizetype end = script.indexOf(";Promise.resolve()");
-        if (!script.startsWith(start) || end < 0 || !script.contains("window.vintrelleNativeCommand(command)"))
-            return {};
-        return QJsonDocument::fromJson(script.mid(start.size(), end - start.size()).toUtf8()).array();
-    }
-};
-
+const QString forwardTimedOut = "Action timed out. Check Ableton before retrying a load.";
+const QString unavailable = "That shortcut is unavailable. Choose another; your previous shortcut is unchanged.";
+const QString saved = "Preferences saved.";
 } // namespace
 
+// The router against a real store, the bridge simulator and scripted loopback servers, and the
+// preferences it keeps (settings file, autostart entry, the shortcut applier).
 class TestCommandRouter : public QObject
 {
     Q_OBJECT
@@ -61,12 +30,34 @@ class TestCommandRouter : public QObject
     std::unique_ptr<VintrelleNativeConnection> m_connection;
     std::unique_ptr<VintrelleCommandRouter> m_router;
     QString m_entryID;
+    QStringList m_applied;
+    int m_retitled = 0;
 
-    // Points the bridge configuration at `port`, as an installed bridge would.
+    std::shared_ptr<VintrelleAnswer> send(const QJsonObject &command, bool wait = false) { return sendCommand(*m_router, command, wait); }
+    QString autostart() const { return m_home.config() + "/autostart/vintrelle.desktop"; }
+
+    // The result of a command that must succeed.
+    QJsonObject result(const QJsonObject &command)
+    {
+        const auto answer = send(command);
+        [&] { QCOMPARE(answer->calls, 1); QVERIFY2(!answer->error, qPrintable(answer->error.value_or(""))); }();
+        return answer->result.value_or(QJsonObject{{"missing", true}});
+    }
+
     void configureBridge(quint16 port)
     {
         writeFile(m_home.path("bridge-config.json"), compact({{"port", port}, {"token", "router-token"}}));
         qputenv("VINTRELLE_BRIDGE_CONFIG", m_home.path("bridge-config.json").toUtf8());
+    }
+
+    void applierAnswers(bool accept)
+    {
+        m_router->preferences().applyShortcut = [this, accept](const QString &combo, const QString &letter, VintrelleError *error) {
+            m_applied << combo + '/' + letter;
+            if (!accept)
+                *error = unavailable;
+            return accept;
+        };
     }
 
 private slots:
@@ -80,6 +71,10 @@ private slots:
 
     void init()
     {
+        m_router.reset();
+        QSettings("Vintrelle", "Vintrelle").clear();
+        QDir(m_home.config() + "/autostart").removeRecursively();
+        QFile::remove(m_home.config() + "/autostart");
         QFile::remove(m_home.libraryPath());
         m_store = std::make_unique<VintrelleNativeStore>(m_home.libraryPath());
         QVERIFY(m_store->initializeFromPreviousLibrary(QJsonValue(QJsonValue::Undefined), nullptr));
@@ -89,68 +84,55 @@ private slots:
         m_router = std::make_unique<VintrelleCommandRouter>(m_connection.get());
         m_router->setStore(m_store.get());
         m_router->chooseUserLibrary = [] { return std::optional<QString>(); };
-    }
-
-    void cleanup()
-    {
-        m_router.reset();
-        m_connection.reset();
-        m_store.reset();
-        QSettings("Vintrelle", "Vintrelle").remove("VintrelleUserLibrary");
+        m_router->preferences().executable = "/opt/Vintrelle Test/vintrelle";
+        m_router->preferences().shortcutChanged = [this] { ++m_retitled; };
+        m_applied.clear();
+        m_retitled = 0;
     }
 
     void cleanupTestCase() { m_simulator.reset(); }
 
     void searchQuery_data()
     {
-        // encoded empty: blank, nothing is sent
-        addColumns<QJsonValue, QByteArray>({"query", "encoded"});
-        QTest::newRow("empty") << QJsonValue("") << QByteArray();
+        addColumns<QJsonValue, QByteArray>({"query", "encoded"}); // encoded empty: blank, nothing is sent
         QTest::newRow("spaces and line breaks") << QJsonValue(" \n\t\r  ") << QByteArray();
         QTest::newRow("Unicode spaces") << QJsonValue(QStringLiteral("\u3000\u00a0\u2003")) << QByteArray();
-        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined) << QByteArray();
         QTest::newRow("not text") << QJsonValue(42) << QByteArray();
-        QTest::newRow("& + = ? #") << QJsonValue("a&b C++ x=y what? #1") << QByteArray("a%26b%20C%2B%2B%20x%3Dy%20what%3F%20%231");
+        QTest::newRow("& + = ? # %") << QJsonValue("a&b C++ x=y what? #1 100%") << QByteArray("a%26b%20C%2B%2B%20x%3Dy%20what%3F%20%231%20100%25");
         QTest::newRow("inner spaces, outer trimmed") << QJsonValue("  two  words \n") << QByteArray("two%20%20words");
         QTest::newRow("Unicode") << QJsonValue("Ré 日本") << QByteArray("R%C3%A9%20%E6%97%A5%E6%9C%AC");
-        QTest::newRow("percent") << QJsonValue("100%") << QByteArray("100%25");
-        QTest::newRow("kept as written") << QJsonValue("a/b:c;d@e!$'()*,-._~") << QByteArray("a/b:c;d@e!$'()*,-._~");
     }
     void searchQuery()
     {
         QFETCH(QJsonValue, query); QFETCH(QByteArray, encoded);
-        VintrelleScriptedServer server;
-        server.fallback = VintrelleScriptedServer::json(200, R"({"ok":true,"data":{"items":[]}})");
+        S server;
+        server.fallback = S::json(200, R"({"ok":true,"data":{"items":[]}})");
         configureBridge(server.port());
-        const auto answer = sendAndWait(*m_router, with({{"op", "search"}}, "query", query));
-        QCOMPARE(answer->error, encoded.isEmpty() ? std::optional<QString>("Enter a plug-in name.") : std::nullopt);
+        QCOMPARE(send(with({{"op", "search"}}, "query", query), true)->error, encoded.isEmpty() ? std::optional<QString>("Enter a plug-in name.") : std::nullopt);
         QCOMPARE(server.requests.size(), encoded.isEmpty() ? 0 : 1);
         if (encoded.isEmpty())
             return;
-        QCOMPARE(server.requests[0].method, "GET");
-        QCOMPARE(server.requests[0].target, "/v1/browser/search?query=" + encoded);
+        QCOMPARE(server.requests[0].method + ' ' + server.requests[0].target, "GET /v1/browser/search?query=" + encoded);
         QCOMPARE(server.requests[0].header("Authorization"), "Bearer router-token");
     }
 
     void loadOutcomes_data()
     {
-        using S = VintrelleScriptedServer;
-        // error empty: success with the bridge's data
-        addColumns<S::Response, QString>({"response", "error"});
+        const QString notConfirmed = "Request sent, but loading was not confirmed. Check the selected Ableton track before trying again.";
+        addColumns<S::Response, QString>({"response", "error"}); // error empty: success with the bridge's data
         QTest::newRow("loaded") << S::json(200, R"({"ok":true,"data":{"loaded":true,"name":"Pad Machine"}})") << QString();
         QTest::newRow("loaded false") << S::json(200, R"({"ok":true,"data":{"loaded":false}})") << notConfirmed;
-        QTest::newRow("no data") << S::json(200, R"({"ok":true})") << notConfirmed;
         QTest::newRow("loaded as text") << S::json(200, R"({"ok":true,"data":{"loaded":"true"}})") << notConfirmed;
         QTest::newRow("bridge's message") << S::json(409, R"({"ok":false,"error":{"code":"not_loadable","message":"Not here."}})") << "Not here.";
         QTest::newRow("connection dropped") << S::close() << "Ableton is unavailable. Open Ableton and check Connection in Settings.";
     }
     void loadOutcomes()
     {
-        QFETCH(VintrelleScriptedServer::Response, response); QFETCH(QString, error);
-        VintrelleScriptedServer server;
+        QFETCH(S::Response, response); QFETCH(QString, error);
+        S server;
         server.fallback = response;
         configureBridge(server.port());
-        const auto answer = send(*m_router, {{"op", "load"}, {"id", m_entryID}});
+        const auto answer = send({{"op", "load"}, {"id", m_entryID}});
         QVERIFY(m_connection->loading());
         QVERIFY(QTest::qWaitFor([&] { return answer->calls > 0; }, 15000));
         QVERIFY(!m_connection->loading());
@@ -166,100 +148,80 @@ private slots:
     void secondLoadWhileBusyIsRefused()
     {
         const QString busy = "A plug-in is already loading. Check Ableton before trying again.";
-        VintrelleScriptedServer server;
-        server.script << VintrelleScriptedServer::hang() << VintrelleScriptedServer::json(200, R"({"ok":true,"data":{"loaded":true}})");
+        S server;
+        server.script << S::hang() << S::json(200, R"({"ok":true,"data":{"loaded":true}})");
         configureBridge(server.port());
-        const auto first = send(*m_router, {{"op", "load"}, {"id", m_entryID}});
+        const auto first = send({{"op", "load"}, {"id", m_entryID}});
         QTRY_COMPARE(server.requests.size(), 1);
-        QCOMPARE(send(*m_router, {{"op", "load"}, {"id", m_entryID}})->error, busy);
-        QCOMPARE(send(*m_router, {{"op", "load"}, {"id", "gone"}})->error, busy); // the guard comes first
-        server.answerHeld(VintrelleScriptedServer::json(500, R"({"ok":false,"error":{"code":"load_failed","message":"Could not."}})"));
+        QCOMPARE(send({{"op", "load"}, {"id", m_entryID}})->error, busy);
+        QCOMPARE(send({{"op", "load"}, {"id", "gone"}})->error, busy); // the guard comes first
+        server.answerHeld(S::json(500, R"({"ok":false,"error":{"code":"load_failed","message":"Could not."}})"));
         QTRY_COMPARE(first->calls, 1);
         QCOMPARE(first->error, "Could not.");
-        QCOMPARE(sendAndWait(*m_router, {{"op", "load"}, {"id", m_entryID}})->error, std::nullopt);
+        QCOMPARE(send({{"op", "load"}, {"id", m_entryID}}, true)->error, std::nullopt);
         QCOMPARE(server.requests.size(), 2);
         QCOMPARE(first->calls, 1);
     }
 
-    void unknownEntryIsNotLoaded_data()
+    // Loads refused before anything is sent leave nothing loading.
+    void loadRefusedBeforeSending()
     {
-        QTest::addColumn<QJsonValue>("id");
-        QTest::newRow("deleted") << QJsonValue("5E1D7A0C-0000-4000-8000-000000000000");
-        QTest::newRow("a category's id") << QJsonValue("starter-0");
-        QTest::newRow("not text") << QJsonValue(7);
-        QTest::newRow("missing") << QJsonValue(QJsonValue::Undefined);
-    }
-    void unknownEntryIsNotLoaded()
-    {
-        QFETCH(QJsonValue, id);
-        VintrelleScriptedServer server;
+        S server;
         configureBridge(server.port());
-        const auto answer = send(*m_router, with({{"op", "load"}}, "id", id));
-        QCOMPARE(answer->calls, 1);
-        QCOMPARE(answer->error, "Plug-in is no longer available.");
-        QVERIFY(!m_connection->loading());
+        const auto refused = [&](const QJsonValue &id, const QString &error) {
+            const auto answer = send(with({{"op", "load"}}, "id", id));
+            QCOMPARE(answer->calls, 1);
+            QCOMPARE(answer->error, error);
+            QVERIFY(!m_connection->loading());
+        };
+        for (const QJsonValue &id : {QJsonValue("5E1D7A0C-0000-4000-8000-000000000000"), QJsonValue("starter-0"), QJsonValue(7)})
+            refused(id, "Plug-in is no longer available.");
         QTest::qWait(100);
         QCOMPARE(server.connections, 0);
-    }
-
-    void refusedAddressClearsBusy()
-    {
         qputenv("VINTRELLE_BRIDGE_CONFIG", m_home.path("missing.json").toUtf8());
         m_connection->setBridgeURL("https://127.0.0.1:45873");
-        const auto answer = send(*m_router, {{"op", "load"}, {"id", m_entryID}});
-        QCOMPARE(answer->calls, 1);
-        QCOMPARE(answer->error, "The Ableton connection must use a local address. Reinstall the connection in Settings.");
-        QVERIFY(!m_connection->loading());
+        refused(m_entryID, "The Ableton connection must use a local address. Reinstall the connection in Settings.");
     }
 
     void connectionIsAResultNeverAnError()
     {
         qputenv("VINTRELLE_BRIDGE_CONFIG", m_simulator->configPath().toUtf8());
-        QCOMPARE(sendAndWait(*m_router, {{"op", "connection"}})->result, QJsonObject({{"connected", true}}));
-        VintrelleScriptedServer server; // answers 500 to everything
+        QCOMPARE(send({{"op", "connection"}}, true)->result, QJsonObject({{"connected", true}}));
+        S server; // answers 500 to everything
         configureBridge(server.port());
-        const auto answer = sendAndWait(*m_router, {{"op", "connection"}});
+        const auto answer = send({{"op", "connection"}}, true);
         QCOMPARE(answer->error, std::nullopt);
         QCOMPARE(answer->result, QJsonObject({{"connected", false}}));
-    }
-
-    void otherOperationsGoToTheStore()
-    {
-        QCOMPARE(send(*m_router, {{"op", "addCategory"}, {"name", "Routed"}})->result, QJsonObject());
+        QCOMPARE(send({{"op", "addCategory"}, {"name", "Routed"}})->result, QJsonObject()); // the rest goes to the store
         QCOMPARE(m_store->state()->value("categories").toArray().last()["name"], QJsonValue("Routed"));
-        QCOMPARE(send(*m_router, {{"op", "frobnicate"}})->error, "Unknown library action.");
+        QCOMPARE(send({{"op", "frobnicate"}})->error, "Unknown library action.");
     }
 
     void installWorksBeforeTheLibraryAndUsesTheNewTokenAtOnce()
     {
-        PageStandIn page;
+        RecordingPage page;
         m_router->setStore(nullptr); // still preparing: install is never forwarded
         m_router->setPage(&page);
-        QCOMPARE(send(*m_router, {{"op", "install"}})->error, "Installation cancelled. Your files were not changed.");
+        QCOMPARE(send({{"op", "install"}})->error, "Installation cancelled. Your files were not changed.");
         QVERIFY(page.scripts.isEmpty());
-
         const QString userLibrary = m_home.path("User Library");
         QVERIFY(QDir().mkpath(userLibrary));
         QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", userLibrary);
         m_connection->setBridgeURL("http://127.0.0.1:1");
         m_connection->setToken("before");
-        const auto answer = send(*m_router, {{"op", "install"}});
-        QCOMPARE(answer->error, std::nullopt);
-        QCOMPARE(answer->result->value("ok"), QJsonValue(true));
+        QCOMPARE(result({{"op", "install"}}).value("ok"), QJsonValue(true));
         const QJsonDocument installed = QJsonDocument::fromJson(readFile(userLibrary + "/Remote Scripts/VintrelleBridge/config.json"));
         QCOMPARE(m_connection->token(), installed["token"].toString());
         QCOMPARE(m_connection->token().size(), 64);
         QCOMPARE(m_connection->bridgeURL(), "http://127.0.0.1:45873");
     }
 
-    // Until the library is ready every command goes to the palette page and is answered once,
-    // by the page's result with its request identifier (any shape), or by the time-out.
+    // Until the library is ready every command goes to the palette page and is answered once, by
+    // the page's result with its request identifier (any shape), or by the time-out.
     void forwardedUntilTheLibraryIsReady_data()
     {
-        // message: the page's answer
-        addColumns<QJsonObject, QJsonObject, QJsonObject, QString>({"command", "message", "result", "error"});
+        addColumns<QJsonObject, QJsonObject, QJsonObject, QString>({"command", "message", "result", "error"}); // message: the page's answer
         QTest::newRow("connection") << QJsonObject{{"op", "connection"}} << QJsonObject{{"result", QJsonObject{{"page", 1}}}} << QJsonObject{{"page", 1}} << QString();
-        QTest::newRow("load") << QJsonObject{{"op", "load"}, {"id", "x"}} << QJsonObject{} << QJsonObject{} << QString();
         QTest::newRow("search, result not an object") << QJsonObject{{"op", "search"}, {"query", ""}} << QJsonObject{{"result", QJsonArray{1}}} << QJsonObject{} << QString();
         QTest::newRow("store command, error") << QJsonObject{{"op", "undo"}, {"note", "</script>\"'\u2028"}} << QJsonObject{{"error", "Page says no."}} << QJsonObject{} << "Page says no.";
         QTest::newRow("error not text") << QJsonObject{{"op", "export"}} << QJsonObject{{"error", 5}, {"result", QJsonObject{{"a", 1}}}} << QJsonObject{{"a", 1}} << QString();
@@ -269,13 +231,11 @@ private slots:
         QFETCH(QJsonObject, command); QFETCH(QJsonObject, message); QFETCH(QJsonObject, result); QFETCH(QString, error);
         VintrelleNativeStore preparing(m_home.path("not-yet/native-library.json"));
         m_router->setStore(&preparing);
-        PageStandIn page;
+        RecordingPage page;
         m_router->setPage(&page);
-        VintrelleScriptedServer server;
+        S server;
         configureBridge(server.port());
-
-        const auto answer = send(*m_router, command);
-        const auto other = send(*m_router, command);
+        const auto answer = send(command), other = send(command);
         QCOMPARE(answer->calls, 0);
         QCOMPARE(page.arguments(0).at(0).toObject(), command);
         const QString requestID = page.arguments(0).at(1).toString();
@@ -305,11 +265,11 @@ private slots:
         QFETCH(bool, hasPage); QFETCH(QString, evaluationFailure); QFETCH(QString, error);
         m_router->setStore(nullptr);
         m_router->setForwardTimeout(200);
-        PageStandIn page;
+        RecordingPage page;
         if (!evaluationFailure.isEmpty())
             page.failure = evaluationFailure;
         m_router->setPage(hasPage ? &page : nullptr);
-        const auto answer = send(*m_router, {{"op", "connection"}});
+        const auto answer = send({{"op", "connection"}});
         QTest::qWait(50);
         QCOMPARE(answer->calls, evaluationFailure.isEmpty() ? 0 : 1); // a successful evaluation is no answer
         QTRY_COMPARE(answer->calls, 1);
@@ -318,6 +278,119 @@ private slots:
             m_router->nativeCommandResult({{"requestID", page.arguments(0).at(1)}, {"result", QJsonObject{}}});
         QTest::qWait(300);
         QCOMPARE(answer->calls, 1);
+    }
+
+    void savePreferences_data()
+    {
+        // stored, storedAfter, applied: "combo/letter"; loginBefore: none, enabled or hidden; applier: accept, refuse, absent
+        addColumns<QString, QString, QString, QByteArray, QString, QString, QString, int>(
+            {"stored", "loginBefore", "applier", "values", "message", "storedAfter", "applied", "loginAfter"});
+        const auto row = [](const char *tag, const char *stored, const char *login, const char *applier, const char *values,
+                            const QString &message, const char *storedAfter, const char *applied, int loginAfter) {
+            QTest::newRow(tag) << QString(stored) << QString(login) << QString(applier) << QByteArray(values) << message
+                               << QString(storedAfter) << QString(applied) << loginAfter;
+        };
+        const QString invalid = "Choose a valid shortcut.";
+        row("unchanged shortcut is not applied, login on", "control-option/K", "none", "refuse", R"({"letter":"K","combo":"control-option","login":1})", saved, "control-option/K", "", 1);
+        row("lower-case letter changes nothing", "control-option/K", "enabled", "accept", R"({"letter":"p","combo":"command-shift","login":0})", invalid, "control-option/K", "", 1);
+        row("unknown combination", "", "none", "accept", R"({"letter":"P","combo":"option-shift","login":1})", invalid, "double-option/P", "", 0);
+        row("letter not text", "", "none", "accept", R"({"letter":["P"],"combo":"control-option","login":1})", invalid, "double-option/P", "", 0);
+        row("new letter", "command-shift/P", "none", "accept", R"({"letter":"Q","combo":"command-shift","login":1})", saved, "command-shift/Q", "command-shift/Q", 1);
+        row("refused shortcut keeps everything", "control-option/K", "none", "refuse", R"({"letter":"Q","combo":"control-shift","login":1})", unavailable, "control-option/K", "control-shift/Q", 0);
+        row("no application: stored for the next start", "", "none", "absent", R"({"letter":"M","combo":"control-shift","login":0})", saved, "control-shift/M", "", 0);
+        row("hidden entry counts as off", "", "hidden", "accept", R"({"letter":"P","combo":"double-option","login":1})", saved, "double-option/P", "", 1);
+        row("hidden entry left alone when off", "", "hidden", "accept", R"({"letter":"P","combo":"double-option","login":0})", saved, "double-option/P", "", 0);
+    }
+    void savePreferences()
+    {
+        QFETCH(QString, stored); QFETCH(QString, loginBefore); QFETCH(QString, applier); QFETCH(QByteArray, values);
+        QFETCH(QString, message); QFETCH(QString, storedAfter); QFETCH(QString, applied); QFETCH(int, loginAfter);
+        if (!stored.isEmpty()) {
+            QSettings("Vintrelle", "Vintrelle").setValue("ShortcutCombo", stored.section('/', 0, 0));
+            QSettings("Vintrelle", "Vintrelle").setValue("ShortcutLetter", stored.section('/', 1, 1));
+        }
+        const QByteArray hiddenEntry = "[Desktop Entry]\nType=Application\nExec=elsewhere\nHidden=true\n";
+        if (loginBefore != "none")
+            writeFile(autostart(), loginBefore == "hidden" ? hiddenEntry : "[Desktop Entry]\nType=Application\nExec=elsewhere\n");
+        if (applier != "absent")
+            applierAnswers(applier == "accept");
+
+        const QJsonObject report = result(with(QJsonDocument::fromJson(values).object(), "op", "savePreferences"));
+        QCOMPARE(report.value("message").toString(), message);
+        QCOMPARE(report.value("combo").toString() + '/' + report.value("letter").toString(), storedAfter);
+        QCOMPARE(ShortcutCombo() + '/' + ShortcutLetter(), storedAfter);
+        QCOMPARE(report.value("login"), QJsonValue(loginAfter));
+        QCOMPARE(m_applied.join(';'), applied);
+        QCOMPARE(m_retitled, storedAfter != (stored.isEmpty() ? "double-option/P" : stored) ? 1 : 0);
+        if (loginBefore == "hidden" && !loginAfter)
+            QCOMPARE(readFile(autostart()), hiddenEntry);
+        else
+            QCOMPARE(QFileInfo::exists(autostart()), bool(loginAfter));
+        // The report is what `preferences` says afterwards.
+        const QJsonObject again = result({{"op", "preferences"}});
+        QVERIFY(!again.contains("message"));
+        QCOMPARE(with(again, "message", message), report);
+    }
+
+    void preferencesReachThePage()
+    {
+        QCOMPARE(result({{"op", "preferences"}}), (QJsonObject{{"letter", "P"}, {"combo", "double-option"}, {"login", 0}}));
+        RecordingPage page;
+        m_router->setPage(&page);
+        result({{"op", "savePreferences"}, {"letter", "x"}, {"combo", "double-option"}});
+        QCOMPARE(page.scripts.size(), 1);
+        QVERIFY(page.scripts[0].startsWith("window.receivePreferences({"));
+        QVERIFY(page.scripts[0].contains(R"("message":"Choose a valid shortcut.")"));
+        m_router->setPage(nullptr);
+    }
+
+    void autostartEntry_data()
+    {
+        addColumns<QString, QString, QString, QString>({"executable", "exec", "blocker", "message"}); // blocker: none, folder, file
+        const QString notChanged = "Shortcut saved. Login setting could not be changed: ";
+        QTest::newRow("space quoted") << "/opt/My Apps/vintrelle" << "Exec=\"/opt/My Apps/vintrelle\"" << "none" << saved;
+        QTest::newRow("quote, dollar, backslash, percent") << "/opt/a\"$b\\c%d/v" << "Exec=\"/opt/a\\\\\"\\\\$b\\\\\\\\c%%d/v\"" << "none" << saved;
+        QTest::newRow("entry path is a folder") << "/usr/bin/vintrelle" << "" << "folder" << notChanged + "Could not save {entry}: ";
+        QTest::newRow("autostart folder is a file") << "/usr/bin/vintrelle" << "" << "file" << notChanged + "Could not create the folder {folder}.";
+        QTest::newRow("line break in the path") << "/opt/a\nb/vintrelle" << "" << "none"
+            << notChanged + "The program's path contains a line break and cannot be started at login.";
+    }
+    void autostartEntry()
+    {
+        QFETCH(QString, executable); QFETCH(QString, exec); QFETCH(QString, blocker); QFETCH(QString, message);
+        if (blocker == "folder")
+            QVERIFY(QDir().mkpath(autostart() + "/inside"));
+        else if (blocker == "file")
+            writeFile(m_home.config() + "/autostart", "not a folder");
+        m_router->preferences().executable = executable;
+        const QJsonObject report = result({{"op", "savePreferences"}, {"letter", "J"}, {"combo", "control-shift"}, {"login", 1}});
+        const QString expected = QString(message).replace("{entry}", autostart()).replace("{folder}", m_home.config() + "/autostart");
+        QVERIFY2(report.value("message").toString().startsWith(expected), qPrintable(report.value("message").toString()));
+        QCOMPARE(ShortcutCombo() + '/' + ShortcutLetter(), QString("control-shift/J")); // stands whatever happened to login
+        QCOMPARE(report.value("login"), QJsonValue(exec.isEmpty() ? 0 : 1));
+        if (exec.isEmpty())
+            return;
+        const QStringList lines = QString::fromUtf8(readFile(autostart())).split('\n');
+        QCOMPARE(lines.value(0), QString("[Desktop Entry]"));
+        QVERIFY2(lines.contains("Type=Application") && lines.contains(exec), qPrintable(lines.join(" | ")));
+        QCOMPARE(QDir(m_home.config() + "/autostart").entryList(QDir::Files | QDir::Hidden), QStringList{"vintrelle.desktop"});
+        QCOMPARE(result({{"op", "savePreferences"}, {"letter", "J"}, {"combo", "control-shift"}, {"login", 0}})["message"], QJsonValue(saved));
+        QVERIFY(!QFileInfo::exists(autostart()));
+    }
+
+    // A folder where the settings file belongs: the new values cannot reach the disk.
+    void unwritableSettingsRollBack()
+    {
+        applierAnswers(true);
+        const QString settingsFile = m_home.config() + "/Vintrelle/Vintrelle.conf";
+        QFile::remove(settingsFile);
+        QVERIFY(QDir().mkpath(settingsFile + "/blocked"));
+        const QJsonObject report = result({{"op", "savePreferences"}, {"letter", "Q"}, {"combo", "command-shift"}, {"login", 1}});
+        QVERIFY(QDir(settingsFile).removeRecursively());
+        QCOMPARE(report.value("message").toString(), QString("Could not save the shortcut setting. Your previous shortcut is unchanged."));
+        QCOMPARE(m_applied, (QStringList{"command-shift/Q", "double-option/P"}));
+        QCOMPARE(m_retitled, 0);
+        QVERIFY(!QFileInfo::exists(autostart()));
     }
 };
 

@@ -1,0 +1,66 @@
+#pragma once
+
+// What the application tests share besides tests/VintrelleTestSupport.h.
+
+#include "VintrelleTestSupport.h"
+
+#if __has_include("VintrelleCommandRouter.h")
+#include "VintrelleCommandRouter.h"
+#include "VintrellePageEvaluator.h"
+
+#include <QTimer>
+
+// Sends `command` through the router; with `wait`, waits for the reply.
+inline std::shared_ptr<VintrelleAnswer> sendCommand(VintrelleCommandRouter &router, const QJsonObject &command, bool wait = false)
+{
+    return recordAnswer([&](VintrelleReply reply) { router.executeNativeCommand(command, reply); }, wait);
+}
+
+// Stands in for the palette page: records each script and completes it on the next turn.
+class RecordingPage : public VintrellePageEvaluator
+{
+public:
+    QStringList scripts;
+    std::optional<QString> failure;
+
+    void evaluate(const QString &script, Completion completion) override
+    {
+        scripts << script;
+        QTimer::singleShot(0, [completion, failure = failure] { completion(failure); });
+    }
+
+    // The [command, requestID] a forwarded command's script carries; empty for any other script.
+    QJsonArray arguments(qsizetype index) const
+    {
+        const QString script = scripts.value(index), start = "(()=>{const [command,requestID]=";
+        const qsizetype end = script.indexOf(";Promise.resolve()");
+        if (!script.startsWith(start) || end < 0 || !script.contains("window.vintrelleNativeCommand(command)"))
+            return {};
+        return QJsonDocument::fromJson(script.mid(start.size(), end - start.size()).toUtf8()).array();
+    }
+};
+#endif
+
+// The names of the processes whose parent is `pid`.
+inline QStringList childProcesses(qint64 pid)
+{
+    QStringList names;
+    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        // "pid (name) state ppid ...": the name may hold spaces, so split after the last ')'.
+        const QByteArray stat = readFile("/proc/" + entry + "/stat");
+        const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
+        if (open < 0 || close < open)
+            continue;
+        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
+        if (fields.size() > 1 && fields[1].toLongLong() == pid)
+            names << QString::fromLatin1(stat.mid(open + 1, close - open - 1));
+    }
+    return names;
+}
+
+// A saved library with one category "Synths" holding "Pad Machine" (id E1), and this bridge.
+inline QByteArray libraryWithBridge(const QString &bridgeURL, const QString &token)
+{
+    const QJsonArray categories{categoryObject("C1", "Synths", QJsonValue::Null, {entryObject("E1", "Pad Machine", "query:Synths#Pad")})};
+    return compact(with(with(stateWith(categories), "bridgeUrl", bridgeURL), "token", token));
+}

@@ -1,0 +1,96 @@
+#include "VintrelleStatusItem.h"
+#include "VintrelleTestSupport.h"
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+// On a real X server with a window manager: the status item docked by a tray host (trayer) and
+// clicked with xdotool, or without any tray host (VINTRELLE_EXPECT_NO_TRAY); the real program
+// started with --welcome.
+class TestAppX11 : public QObject
+{
+    Q_OBJECT
+
+    static bool expectTray() { return qEnvironmentVariableIsEmpty("VINTRELLE_EXPECT_NO_TRAY"); }
+
+    // The visible windows of this name or class name.
+    static QStringList windows(const QString &option, const QString &name)
+    {
+        const QString found = outputOf("xdotool", {"search", "--onlyvisible", option, name}).trimmed();
+        return found.isEmpty() ? QStringList() : found.split(u'\n');
+    }
+
+private slots:
+    void initTestCase() { QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb")); }
+
+    void withoutTrayTheItemStillWorks()
+    {
+        if (expectTray())
+            QSKIP("this session has a tray host");
+        VintrelleStatusItem item;
+        QTest::qWait(500);
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QSignalSpy toggled(&item, &VintrelleStatusItem::toggleRequested);
+        item.toggleAction()->trigger();
+        QCOMPARE(toggled.size(), 1);
+    }
+
+    void clickOpensTheStatusMenu_data()
+    {
+        QTest::addColumn<int>("button");
+        QTest::newRow("right click") << 3;
+        QTest::newRow("left click") << 1;
+    }
+    void clickOpensTheStatusMenu()
+    {
+        if (!expectTray())
+            QSKIP("this session has no tray host");
+        QFETCH(int, button);
+        VintrelleStatusItem item;
+        QVERIFY(item.trayIcon());
+        if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 30000))
+            QFAIL(qPrintable("no tray after 30 s; running tray hosts: " + outputOf("pgrep", {"-a", "trayer"})));
+        QTRY_VERIFY_WITH_TIMEOUT(item.trayIcon()->geometry().width() > 0, 10000);
+        QCOMPARE(item.trayIcon()->toolTip(), QStringLiteral("Vintrelle"));
+        QVERIFY(!item.menu()->isVisible());
+
+        // The docked window is this program's only one on screen. On a busy machine the tray may
+        // still be embedding it when first found, so a click that opened nothing is repeated.
+        for (int attempt = 0; attempt < 5 && !item.menu()->isVisible(); ++attempt) {
+            const QStringList docked = windows("--classname", QCoreApplication::applicationName());
+            QCOMPARE(docked.size(), 1);
+            QVERIFY(xdotool(QString("mousemove --window %1 11 11 click %2").arg(docked.first()).arg(button)));
+            (void)QTest::qWaitFor([&] { return item.menu()->isVisible(); }, 1000);
+        }
+        QVERIFY(item.menu()->isVisible());
+        QStringList titles;
+        for (QAction *action : item.menu()->actions())
+            titles << (action->isSeparator() ? QStringLiteral("—") : action->text() + (action->isEnabled() ? "" : " (off)"));
+        QCOMPARE(titles, QStringList({"Show / Hide Vintrelle", "Checking hotkey access… (off)", "Open: Double right-click (off)", "—", "Quit Vintrelle"}));
+
+        // Choosing the first line asks to toggle and closes the menu.
+        QSignalSpy toggled(&item, &VintrelleStatusItem::toggleRequested);
+        const QPoint target = item.menu()->mapToGlobal(item.menu()->actionGeometry(item.toggleAction()).center());
+        QVERIFY(xdotool(QString("mousemove %1 %2 click 1").arg(target.x()).arg(target.y())));
+        QTRY_COMPARE(toggled.size(), 1);
+        QTRY_VERIFY(!item.menu()->isVisible());
+    }
+
+    // `vintrelle --welcome` shows the welcome window; a second launch with --toggle hides it.
+    void welcomeArgumentShowsTheWelcomeWindow()
+    {
+        if (!expectTray())
+            QSKIP("runs in the session with a tray host");
+        VintrelleTestHome home;
+        writeFile(home.libraryPath(), compact(stateWith({})));
+        VintrelleRunningApp app(home.processEnvironment(), {"--welcome"});
+        QVERIFY(app.waitUntilListening(home.instanceSocket()));
+        QTRY_COMPARE_WITH_TIMEOUT(windows("--name", "^Welcome to Vintrelle$").size(), 1, 10000);
+        QCOMPARE(runVintrelle({"--toggle"}, home.processEnvironment()).status, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(windows("--name", "^Welcome to Vintrelle$").size(), 0, 5000);
+        QVERIFY(app.isRunning());
+    }
+};
+
+QTEST_MAIN(TestAppX11)
+#include "tst_app_x11.moc"
