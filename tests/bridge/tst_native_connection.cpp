@@ -150,9 +150,9 @@ private slots:
         server.script << response;
         server.fallback = response;
         const auto connection = connectionTo(server);
-        connection->setResourceTimeout(2000);
+        connection->setResourceTimeout(3000);
         const QString path = body ? "/v1/load" : "/v1/browser/search?query=x";
-        const auto answer = send(*connection, path, body, 1);
+        const auto answer = send(*connection, path, body, 2);
         QCOMPARE(answer->result, error.isEmpty() ? std::optional(data) : std::nullopt);
         QCOMPARE(answer->error, error.isEmpty() ? std::nullopt : std::optional(error));
         QTest::qWait(100);
