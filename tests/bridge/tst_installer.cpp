@@ -356,15 +356,15 @@ private slots:
     }
 
     // Each row adds Live preference folders to ~/.wine; the newest that leads to an existing
-    // folder wins. Row cells: "<Live folder>|<Library.cfg text, %P for a path, %N for a name>".
+    // folder wins. Row cells: "<Live folder>|<Library.cfg text>"; %SECRET% and %DTD% name files outside.
     void detection_data()
     {
         // expected: relative to the prefix's Documents, or none
         addColumns<QStringList, QString>({"preferences", "expected"});
-        const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton");
-        const QString older = "Live 12.0|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older"));
-        QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older")), "Live 11.3.2|" + good} << "Older";
-        QTest::newRow("two-digit major") << QStringList{"Live 9.7.7|" + good, "Live 10.1.30|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older"))} << "Older";
+        const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton"), olderCfg = libraryCfg("C:\\Users\\me\\Documents\\Older");
+        const QString older = "Live 12.0|" + olderCfg;
+        QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + olderCfg, "Live 11.3.2|" + good} << "Older";
+        QTest::newRow("two-digit major") << QStringList{"Live 9.7.7|" + good, "Live 10.1.30|" + olderCfg} << "Older";
         const QList<std::pair<const char *, QString>> unusable{
             {"empty project path", libraryCfg("")},
             {"empty project name", libraryCfg("C:\\Users\\me\\Documents\\Ableton", "")},

@@ -3,7 +3,6 @@
 #include "VintrelleServer.h"
 
 #include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
