@@ -94,16 +94,6 @@ bool createConfigCase(const QJsonObject &row, const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-void addConfigCaseRows(bool refusedOnly)
-{
-    QTest::addColumn<QJsonObject>("configCase");
-    const QJsonArray cases = QJsonDocument::fromJson(readFile(VINTRELLE_TEST_DATA "/bridge-config-cases.json"))["cases"].toArray();
-    QVERIFY(cases.size() > 40);
-    for (const QJsonValue value : cases)
-        if (!refusedOnly || !value["expect"].isArray())
-            QTest::newRow(qPrintable(value["case"].toString())) << value.toObject();
-}
-
 enum class Failure { RemoteScriptsIsAFile, SourceScriptMissing, ScriptNameTakenByFolder, UncopyableFileInBridge, BackupsFolderIsAFile, DanglingLink,
                      FinalMove, FinalMoveAcrossFileSystems };
 
@@ -188,12 +178,22 @@ private slots:
         if (found) QCOMPARE(found->path + ' ' + found->bridgeURL, paths[winner] + QString(" http://127.0.0.1:%1").arg(1001 + winner));
     }
 
-    void sharedConfigurationCases_data() { addConfigCaseRows(false); }
+    // What the program reads of each shared case; settings it would refuse are never kept by an
+    // installation either, since that bridge could not be reached.
+    void sharedConfigurationCases_data()
+    {
+        QTest::addColumn<QJsonObject>("configCase");
+        const QJsonArray cases = QJsonDocument::fromJson(readFile(VINTRELLE_TEST_DATA "/bridge-config-cases.json"))["cases"].toArray();
+        QVERIFY(cases.size() > 40);
+        for (const QJsonValue value : cases)
+            QTest::newRow(qPrintable(value["case"].toString())) << value.toObject();
+    }
 
     void sharedConfigurationCases()
     {
         QFETCH(QJsonObject, configCase);
-        const QString path = m_home->path("case/config.json"), next = m_home->path("next.json");
+        const QString path = installed() + "/config.json", next = m_home->path("next.json");
+        installOldBridge("{}");
         QVERIFY(createConfigCase(configCase, path));
         writeFile(next, R"({"port": 50000, "token": "next"})");
         const QJsonArray expect = configCase["expect"].toArray();
@@ -203,9 +203,20 @@ private slots:
             QCOMPARE(found->port, quint16(expect[0].toInt()));
             QCOMPARE(found->token, expect[1].toString());
             QCOMPARE(found->bridgeURL, QString("http://127.0.0.1:%1").arg(expect[0].toInt()));
-        } else {
-            QCOMPARE(VintrelleFindBridgeConfiguration({path, next}).value_or(VintrelleBridgeConfiguration()).path, next);
+            return;
         }
+        QCOMPARE(VintrelleFindBridgeConfiguration({path, next}).value_or(VintrelleBridgeConfiguration()).path, next);
+        if (configCase["file"] == "missing") { // settings of their own, as on a first installation
+            QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups));
+            QCOMPARE(readObject(path)["token"].toString().size(), 64);
+            return;
+        }
+        const auto before = snapshot(m_library);
+        std::optional<QString> error;
+        QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
+        QCOMPARE(error.value_or(none), unreadableSettings);
+        QCOMPARE(snapshot(m_library), before);
+        QVERIFY(!QFileInfo::exists(m_backups));
     }
 
     // A first installation draws its own settings; a second one keeps them and the user's own
@@ -270,27 +281,6 @@ private slots:
         QVERIFY(!QFileInfo(installed()).isSymLink() && !QFileInfo(installed() + "/bridge.py").isSymLink());
         QCOMPARE(readObject(installed() + "/config.json"), (QJsonObject{{"token", "shared"}}));
         QCOMPARE(modeOf(installed() + "/config.json"), 0600);
-    }
-
-    // Settings the bridge client would refuse are never kept: that bridge could not be reached.
-    void refusedSettingsChangeNothing_data() { addConfigCaseRows(true); }
-
-    void refusedSettingsChangeNothing()
-    {
-        QFETCH(QJsonObject, configCase);
-        installOldBridge("{}");
-        QVERIFY(createConfigCase(configCase, installed() + "/config.json"));
-        if (configCase["file"] == "missing") { // settings of their own, as on a first installation
-            QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups));
-            QCOMPARE(readObject(installed() + "/config.json")["token"].toString().size(), 64);
-            return;
-        }
-        const auto before = snapshot(m_library);
-        std::optional<QString> error;
-        QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
-        QCOMPARE(error.value_or(none), unreadableSettings);
-        QCOMPARE(snapshot(m_library), before);
-        QVERIFY(!QFileInfo::exists(m_backups));
     }
 
     void failuresLeaveTheLibraryAsItWas_data()
