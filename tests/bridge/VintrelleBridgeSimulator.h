@@ -7,9 +7,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QList>
 #include <QProcess>
-#include <QString>
 
 class VintrelleBridgeSimulator
 {
@@ -18,15 +16,13 @@ public:
     explicit VintrelleBridgeSimulator(const QString &folder, const QByteArray &catalogue = {})
         : m_folder(folder)
     {
-        QStringList arguments{QStringLiteral(VINTRELLE_SOURCE_DIR) + "/tools/bridge-simulator/vintrelle-bridge-simulator.py",
+        QStringList arguments{QStringLiteral(VINTRELLE_SOURCE_DIR "/tools/bridge-simulator/vintrelle-bridge-simulator.py"),
                               "--config", configPath(), "--port", "0", "--load-log", loadLogPath()};
-        if (!catalogue.isEmpty()) {
-            QFile file(QDir(folder).filePath("catalogue.json"));
-            if (file.open(QIODevice::WriteOnly)) file.write(catalogue);
+        QFile file(m_folder.filePath("catalogue.json"));
+        if (!catalogue.isEmpty() && file.open(QIODevice::WriteOnly) && file.write(catalogue) == catalogue.size())
             arguments << "--catalogue" << file.fileName();
-        }
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.setStandardErrorFile(QDir(folder).filePath("simulator.log"));
+        file.close();
+        m_process.setStandardErrorFile(m_folder.filePath("simulator.log"));
         m_process.start("python3", arguments);
         // It prints one JSON line once it listens.
         while (!m_process.canReadLine() && m_process.waitForReadyRead(15000)) {}
@@ -48,22 +44,22 @@ public:
     int port() const { return m_port; }
     QString token() const { return m_token; }
     QString bridgeURL() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_port); }
-    QString configPath() const { return QDir(m_folder).filePath("config.json"); }
-    QString loadLogPath() const { return QDir(m_folder).filePath("loads.jsonl"); }
+    QString configPath() const { return m_folder.filePath("config.json"); }
+    QString loadLogPath() const { return m_folder.filePath("loads.jsonl"); }
 
     // The uris the fake Live loaded, in order.
     QStringList loadedURIs() const
     {
         QStringList uris;
         QFile file(loadLogPath());
-        if (!file.open(QIODevice::ReadOnly)) return uris;
-        for (const QByteArray &line : file.readAll().split('\n'))
-            if (!line.isEmpty()) uris << QJsonDocument::fromJson(line).object().value("uri").toString();
+        if (file.open(QIODevice::ReadOnly))
+            for (const QByteArray &line : file.readAll().split('\n'))
+                if (!line.isEmpty()) uris << QJsonDocument::fromJson(line)["uri"].toString();
         return uris;
     }
 
 private:
-    QString m_folder;
+    QDir m_folder;
     QProcess m_process;
     int m_port = 0;
     QString m_token;

@@ -29,20 +29,16 @@ public:
         // The value of the first header `name` (case-insensitive), exactly as sent.
         std::optional<QByteArray> header(const QByteArray &name) const
         {
-            for (const QByteArray &line : headerLines) {
-                if (line.toLower().startsWith(name.toLower() + ':')) {
-                    const QByteArray value = line.mid(name.size() + 1);
-                    return value.startsWith(' ') ? value.mid(1) : value;
-                }
-            }
+            for (const QByteArray &line : headerLines)
+                if (line.toLower().startsWith(name.toLower() + ':'))
+                    return line.mid(name.size() + (line.mid(name.size() + 1).startsWith(' ') ? 2 : 1));
             return std::nullopt;
         }
     };
 
     static Response json(int status, const QByteArray &body, const QByteArray &extraHeaders = {})
     {
-        return {Response::Answer, "HTTP/1.1 " + QByteArray::number(status) + " Canned\r\n" + extraHeaders +
-                                      "Content-Type: application/json\r\nContent-Length: " +
+        return {Response::Answer, "HTTP/1.1 " + QByteArray::number(status) + " Canned\r\n" + extraHeaders + "Content-Type: application/json\r\nContent-Length: " +
                                       QByteArray::number(body.size()) + "\r\nConnection: close\r\n\r\n" + body};
     }
     static Response hang() { return {Response::Hang, {}}; }
@@ -58,10 +54,9 @@ public:
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
                 QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    QByteArray &received = m_received[socket];
-                    received += socket->readAll();
-                    if (auto request = complete(received)) {
-                        m_received.remove(socket);
+                    socket->setProperty("received", socket->property("received").toByteArray() + socket->readAll());
+                    if (auto request = complete(socket->property("received").toByteArray())) {
+                        socket->setProperty("received", QByteArray());
                         requests << *request;
                         serve(socket);
                     }
@@ -81,12 +76,9 @@ public:
     // Answers the requests that a hang() left waiting.
     void answerHeld(const Response &response)
     {
-        for (const QPointer<QTcpSocket> &socket : std::exchange(m_held, {})) {
-            if (socket) {
-                socket->write(response.bytes);
-                socket->disconnectFromHost();
-            }
-        }
+        for (const QPointer<QTcpSocket> &socket : std::exchange(m_held, {}))
+            if (socket)
+                serve(socket, response);
     }
 
 private:
@@ -107,9 +99,9 @@ private:
         return request;
     }
 
-    void serve(QTcpSocket *socket)
+    void serve(QTcpSocket *socket) { serve(socket, script.isEmpty() ? fallback : script.takeFirst()); }
+    void serve(QTcpSocket *socket, const Response &response)
     {
-        const Response response = script.isEmpty() ? fallback : script.takeFirst();
         if (response.kind == Response::Answer) {
             socket->write(response.bytes);
             socket->disconnectFromHost();
@@ -127,5 +119,4 @@ private:
 
     QTcpServer m_server;
     QList<QPointer<QTcpSocket>> m_held;
-    QHash<QTcpSocket *, QByteArray> m_received;
 };

@@ -16,10 +16,9 @@
 
 namespace fs = std::filesystem;
 
-// Fault injection: while set, renaming a staging folder onto the installed bridge fails with EBUSY.
-// Once the old folder has gone to the backups nothing in a test's reach can make that rename fail,
-// yet it is the one failure that must bring the old folder back. Every other rename() reaches the
-// system unchanged; the installer is linked statically into this test, so its calls resolve here.
+// Fault injection: while set, renaming a staging folder onto the installed bridge fails with EBUSY,
+// the one failure after the old folder went to the backups. The installer is linked statically into
+// this test, so its rename() calls resolve here; all others reach the system unchanged.
 static std::atomic<bool> failFinalMove = false;
 
 extern "C" int rename(const char *from, const char *to) noexcept
@@ -95,17 +94,8 @@ bool createConfigCase(const QJsonObject &row, const QString &path)
     return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
-void addConfigCaseRows(bool refusedOnly)
-{
-    QTest::addColumn<QJsonObject>("configCase");
-    const QJsonArray cases = QJsonDocument::fromJson(readFile(VINTRELLE_TEST_DATA "/bridge-config-cases.json"))["cases"].toArray();
-    QVERIFY(cases.size() > 40);
-    for (const QJsonValue value : cases)
-        if (!refusedOnly || !value["expect"].isArray())
-            QTest::newRow(qPrintable(value["case"].toString())) << value.toObject();
-}
-
-enum class Failure { RemoteScriptsIsAFile, SourceScriptMissing, ScriptNameTakenByFolder, UncopyableFileInBridge, BackupsFolderIsAFile, DanglingLink };
+enum class Failure { RemoteScriptsIsAFile, SourceScriptMissing, ScriptNameTakenByFolder, UncopyableFileInBridge, BackupsFolderIsAFile, DanglingLink,
+                     FinalMove, FinalMoveAcrossFileSystems };
 
 } // namespace
 
@@ -137,12 +127,12 @@ class tst_installer : public QObject
 
     // Live for Windows under Wine, user "me": a Library.cfg for `version` naming
     // C:\Users\me\Documents\<folder>\User Library; answers that folder's path inside the prefix.
-    QString addWineLive(const QString &prefix, const QString &version, const QString &folder, bool create = true)
+    QString addWineLive(const QString &prefix, const QString &version, const QString &folder)
     {
         writeFile(prefix + "/drive_c/users/me/AppData/Roaming/Ableton/" + version + "/Preferences/Library.cfg",
                   libraryCfg("C:\\Users\\me\\Documents\\" + folder));
         const QString library = prefix + "/drive_c/users/me/Documents/" + folder + "/User Library";
-        if (create) QDir().mkpath(library);
+        QDir().mkpath(library);
         return library;
     }
 
@@ -163,19 +153,6 @@ private slots:
 
     void cleanup() { failFinalMove = false; }
 
-    void configurationCandidatesInOrder()
-    {
-        const QString standard = installed() + "/config.json";
-        QCOMPARE(VintrelleBridgeConfigurationCandidates(), QStringList{standard});
-        // An empty default or variable adds no candidate.
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", "");
-        qputenv("VINTRELLE_BRIDGE_CONFIG", "");
-        QCOMPARE(VintrelleBridgeConfigurationCandidates(), QStringList{standard});
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("User Library/"));
-        qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(environmentConfig()));
-        QCOMPARE(VintrelleBridgeConfigurationCandidates(), QStringList({userLibraryConfig(), environmentConfig(), standard}));
-    }
-
     void firstValidConfigurationWins_data()
     {
         // files: user default's, environment's, standard; null: none; winner -1: no configuration
@@ -184,10 +161,8 @@ private slots:
         const auto valid = [](int i) { return QByteArray(R"({"port": 100)") + char('1' + i) + R"(, "token": "t"})"; };
         QTest::newRow("all valid") << QList{valid(0), valid(1), valid(2)} << 0;
         QTest::newRow("user default invalid") << QList{broken, valid(1), valid(2)} << 1;
-        QTest::newRow("user default missing") << QList{no, valid(1), valid(2)} << 1;
-        QTest::newRow("only standard valid") << QList{broken, broken, valid(2)} << 2;
+        QTest::newRow("only standard valid") << QList{no, broken, valid(2)} << 2;
         QTest::newRow("none valid") << QList{broken, broken, broken} << -1;
-        QTest::newRow("no files") << QList{no, no, no} << -1;
     }
 
     void firstValidConfigurationWins()
@@ -203,12 +178,22 @@ private slots:
         if (found) QCOMPARE(found->path + ' ' + found->bridgeURL, paths[winner] + QString(" http://127.0.0.1:%1").arg(1001 + winner));
     }
 
-    void sharedConfigurationCases_data() { addConfigCaseRows(false); }
+    // What the program reads of each shared case; settings it would refuse are never kept by an
+    // installation either, since that bridge could not be reached.
+    void sharedConfigurationCases_data()
+    {
+        QTest::addColumn<QJsonObject>("configCase");
+        const QJsonArray cases = QJsonDocument::fromJson(readFile(VINTRELLE_TEST_DATA "/bridge-config-cases.json"))["cases"].toArray();
+        QVERIFY(cases.size() > 40);
+        for (const QJsonValue value : cases)
+            QTest::newRow(qPrintable(value["case"].toString())) << value.toObject();
+    }
 
     void sharedConfigurationCases()
     {
         QFETCH(QJsonObject, configCase);
-        const QString path = m_home->path("case/config.json"), next = m_home->path("next.json");
+        const QString path = installed() + "/config.json", next = m_home->path("next.json");
+        installOldBridge("{}");
         QVERIFY(createConfigCase(configCase, path));
         writeFile(next, R"({"port": 50000, "token": "next"})");
         const QJsonArray expect = configCase["expect"].toArray();
@@ -218,37 +203,45 @@ private slots:
             QCOMPARE(found->port, quint16(expect[0].toInt()));
             QCOMPARE(found->token, expect[1].toString());
             QCOMPARE(found->bridgeURL, QString("http://127.0.0.1:%1").arg(expect[0].toInt()));
-        } else {
-            QCOMPARE(VintrelleFindBridgeConfiguration({path, next}).value_or(VintrelleBridgeConfiguration()).path, next);
+            return;
         }
+        QCOMPARE(VintrelleFindBridgeConfiguration({path, next}).value_or(VintrelleBridgeConfiguration()).path, next);
+        if (configCase["file"] == "missing") { // settings of their own, as on a first installation
+            QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups));
+            QCOMPARE(readObject(path)["token"].toString().size(), 64);
+            return;
+        }
+        const auto before = snapshot(m_library);
+        std::optional<QString> error;
+        QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
+        QCOMPARE(error.value_or(none), unreadableSettings);
+        QCOMPARE(snapshot(m_library), before);
+        QVERIFY(!QFileInfo::exists(m_backups));
     }
 
-    void firstInstallation()
+    // A first installation draws its own settings; a second one keeps them and the user's own
+    // files, and keeps the old folder as a backup.
+    void installAndReinstall()
     {
         std::optional<QString> error;
         QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
         QCOMPARE(error.value_or(none), none);
         QCOMPARE(entries(m_library + "/Remote Scripts"), QStringList{"VintrelleBridge"});
         QCOMPARE(entries(installed()), QStringList({"__init__.py", "bridge.py", "config.json"}));
-        QCOMPARE(readFile(installed() + "/bridge.py"), readFile(m_source + "/bridge.py"));
         const QJsonObject settings = readObject(installed() + "/config.json");
         QCOMPARE(settings.keys(), QStringList({"port", "token"}));
         QCOMPARE(settings.value("port"), QJsonValue(45873));
         QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(settings.value("token").toString()).hasMatch());
         QCOMPARE(modeOf(installed() + "/config.json"), 0600);
         QVERIFY(!QFileInfo::exists(m_backups));
-        // Each installation draws its own token.
         QVERIFY(VintrelleInstaller::installFrom(m_source, m_home->path("other"), m_backups));
         QVERIFY(readObject(m_home->path("other/Remote Scripts/VintrelleBridge/config.json"))["token"] != settings["token"]);
-    }
 
-    void reinstallationKeepsSettingsAndFiles()
-    {
-        const QJsonObject settings{{"port", 50123}, {"token", "kept-token"}, {"extra", QJsonObject{{"k", QJsonArray{1, 2}}}}};
-        installOldBridge(QJsonDocument(settings).toJson());
+        const QJsonObject kept{{"port", 50123}, {"token", "kept-token"}, {"extra", QJsonObject{{"k", QJsonArray{1, 2}}}}};
+        installOldBridge(QJsonDocument(kept).toJson());
         const auto before = snapshot(installed());
         QVERIFY(VintrelleInstaller::installFrom(m_source, m_library)); // the default backups folder
-        QCOMPARE(readObject(installed() + "/config.json"), settings);
+        QCOMPARE(readObject(installed() + "/config.json"), kept);
         QCOMPARE(modeOf(installed() + "/config.json"), 0600);
         QCOMPARE(readFile(installed() + "/bridge.py"), readFile(m_source + "/bridge.py"));
         QCOMPARE(readFile(installed() + "/presets/a.json"), QByteArray("{}\n"));
@@ -290,27 +283,6 @@ private slots:
         QCOMPARE(modeOf(installed() + "/config.json"), 0600);
     }
 
-    // Settings the bridge client would refuse are never kept: that bridge could not be reached.
-    void refusedSettingsChangeNothing_data() { addConfigCaseRows(true); }
-
-    void refusedSettingsChangeNothing()
-    {
-        QFETCH(QJsonObject, configCase);
-        installOldBridge("{}");
-        QVERIFY(createConfigCase(configCase, installed() + "/config.json"));
-        if (configCase["file"] == "missing") { // settings of their own, as on a first installation
-            QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups));
-            QCOMPARE(readObject(installed() + "/config.json")["token"].toString().size(), 64);
-            return;
-        }
-        const auto before = snapshot(m_library);
-        std::optional<QString> error;
-        QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
-        QCOMPARE(error.value_or(none), unreadableSettings);
-        QCOMPARE(snapshot(m_library), before);
-        QVERIFY(!QFileInfo::exists(m_backups));
-    }
-
     void failuresLeaveTheLibraryAsItWas_data()
     {
         // expectedError empty: any platform text of our own making
@@ -321,18 +293,29 @@ private slots:
         QTest::newRow("bridge holds a named pipe") << Failure::UncopyableFileInBridge << platformText(EINVAL);
         QTest::newRow("backups folder is a file") << Failure::BackupsFolderIsAFile << QString();
         QTest::newRow("destination is a dangling link") << Failure::DanglingLink << platformText(ENOTDIR);
+        // The old folder has already gone to the backups when the last move fails: it must come
+        // back, also from backups on another file system (tmpfs /dev/shm against the disk).
+        QTest::newRow("final move fails") << Failure::FinalMove << platformText(EBUSY);
+        QTest::newRow("final move fails, backups elsewhere") << Failure::FinalMoveAcrossFileSystems << platformText(EBUSY);
     }
 
     void failuresLeaveTheLibraryAsItWas()
     {
         QFETCH(Failure, failure); QFETCH(QString, expectedError);
+        QTemporaryDir shm("/dev/shm/tst_installer-XXXXXX");
+        if (failure == Failure::FinalMoveAcrossFileSystems) {
+            struct stat a, b;
+            if (!shm.isValid() || ::stat("/dev/shm", &a) != 0 || ::stat(QFile::encodeName(m_library).constData(), &b) != 0 || a.st_dev == b.st_dev)
+                QSKIP("needs /dev/shm on a file system of its own");
+            m_backups = shm.path() + "/backups";
+        }
         if (failure == Failure::RemoteScriptsIsAFile) {
             writeFile(m_library + "/Remote Scripts", "not a folder");
         } else if (failure == Failure::DanglingLink) {
             QVERIFY(QDir().mkpath(m_library + "/Remote Scripts"));
             QVERIFY(QFile::link(m_home->path("gone"), installed()));
         } else {
-            installOldBridge("{\"token\": \"abc\"}");
+            installOldBridge("{\"token\": \"abc\", \"port\": 45900}");
         }
         if (failure == Failure::SourceScriptMissing) QVERIFY(QFile::remove(m_source + "/bridge.py"));
         if (failure == Failure::ScriptNameTakenByFolder) {
@@ -341,8 +324,9 @@ private slots:
         }
         if (failure == Failure::UncopyableFileInBridge) QCOMPARE(::mkfifo(QFile::encodeName(installed() + "/pipe").constData(), 0600), 0);
         if (failure == Failure::BackupsFolderIsAFile) writeFile(m_backups, "not a folder");
-        const auto library = snapshot(m_library), backups = snapshot(m_backups);
+        const auto library = snapshot(m_library), backups = snapshot(m_backups), oldBridge = snapshot(installed());
 
+        failFinalMove = failure == Failure::FinalMove || failure == Failure::FinalMoveAcrossFileSystems;
         std::optional<QString> error;
         QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
         if (expectedError.isEmpty())
@@ -351,37 +335,8 @@ private slots:
             QCOMPARE(error.value_or(none), expectedError);
         QCOMPARE(snapshot(m_library), library);
         QCOMPARE(snapshot(m_backups), backups);
-    }
-
-    // The old folder has already gone to the backups when the last move fails: it must come back,
-    // also when the backups live on another file system (tmpfs /dev/shm against the disk).
-    void failedFinalMoveRestoresThePreviousBridge_data()
-    {
-        QTest::addColumn<bool>("otherFileSystem");
-        QTest::newRow("same file system") << false;
-        QTest::newRow("backups on another file system") << true;
-    }
-
-    void failedFinalMoveRestoresThePreviousBridge()
-    {
-        QFETCH(bool, otherFileSystem);
-        QTemporaryDir shm("/dev/shm/tst_installer-XXXXXX");
-        if (otherFileSystem) {
-            struct stat a, b;
-            if (!shm.isValid() || ::stat("/dev/shm", &a) != 0 || ::stat(QFile::encodeName(m_library).constData(), &b) != 0 || a.st_dev == b.st_dev)
-                QSKIP("needs /dev/shm on a file system of its own");
-            m_backups = shm.path() + "/backups";
-        }
-        installOldBridge("{\"token\": \"abc\", \"port\": 45900}");
-        const auto before = snapshot(m_library), oldBridge = snapshot(installed());
-
-        failFinalMove = true;
-        std::optional<QString> error;
-        QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
-        QCOMPARE(error.value_or(none), platformText(EBUSY));
-        QCOMPARE(snapshot(m_library), before);
-        QCOMPARE(entries(m_backups), QStringList());
-
+        if (!failFinalMove)
+            return;
         // Without the fault the same installation goes through, the backup holding the old folder.
         failFinalMove = false;
         QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
@@ -391,15 +346,15 @@ private slots:
     }
 
     // Each row adds Live preference folders to ~/.wine; the newest that leads to an existing
-    // folder wins. Row cells: "<Live folder>|<Library.cfg text, %P for a path, %N for a name>".
+    // folder wins. Row cells: "<Live folder>|<Library.cfg text>"; %SECRET% and %DTD% name files outside.
     void detection_data()
     {
         // expected: relative to the prefix's Documents, or none
         addColumns<QStringList, QString>({"preferences", "expected"});
-        const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton");
-        const QString older = "Live 12.0|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older"));
-        QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older")), "Live 11.3.2|" + good} << "Older";
-        QTest::newRow("two-digit major") << QStringList{"Live 9.7.7|" + good, "Live 10.1.30|" + QString(libraryCfg("C:\\Users\\me\\Documents\\Older"))} << "Older";
+        const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton"), olderCfg = libraryCfg("C:\\Users\\me\\Documents\\Older");
+        const QString older = "Live 12.0|" + olderCfg;
+        QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + olderCfg, "Live 11.3.2|" + good} << "Older";
+        QTest::newRow("two-digit major") << QStringList{"Live 9.7.7|" + good, "Live 10.1.30|" + olderCfg} << "Older";
         const QList<std::pair<const char *, QString>> unusable{
             {"empty project path", libraryCfg("")},
             {"empty project name", libraryCfg("C:\\Users\\me\\Documents\\Ableton", "")},
@@ -458,52 +413,36 @@ private slots:
 
     void installBridge_data()
     {
-        // chosen null: the chooser answers "cancelled"; existingSettings empty: no bridge installed yet;
-        // message empty: cancelled, no result
-        addColumns<bool, QString, bool, QByteArray, QString, bool>(
-            {"detected", "chosen", "sourcePresent", "existingSettings", "message", "ok"});
-        QTest::newRow("detected library") << true << QString() << true << QByteArray() << installedText << true;
-        QTest::newRow("chosen folder") << false << "Chosen" << true << QByteArray() << installedText << true;
-        QTest::newRow("chooser cancelled") << false << QString() << true << QByteArray() << QString() << false;
-        QTest::newRow("chooser answers empty") << false << "" << true << QByteArray() << QString() << false;
-        QTest::newRow("no bridge in the resources") << false << "Chosen" << false << QByteArray() << couldNotInstall << false;
-        QTest::newRow("unreadable settings") << false << "Chosen" << true << QByteArray("[]") << unreadableSettings << false;
+        // chosen null: the chooser answers "cancelled"; message empty: cancelled, no result
+        addColumns<bool, QString, bool, QByteArray, QString>({"detected", "chosen", "sourcePresent", "existingSettings", "message"});
+        QTest::newRow("detected library") << true << QString() << true << QByteArray() << installedText;
+        QTest::newRow("chosen folder") << false << "Chosen" << true << QByteArray() << installedText;
+        QTest::newRow("chooser cancelled") << false << QString() << true << QByteArray() << QString();
+        QTest::newRow("chooser answers empty") << false << "" << true << QByteArray() << QString();
+        QTest::newRow("no bridge in the resources") << false << "Chosen" << false << QByteArray() << couldNotInstall;
+        QTest::newRow("unreadable settings") << false << "Chosen" << true << QByteArray("[]") << unreadableSettings;
     }
 
     void installBridge()
     {
-        QFETCH(bool, detected); QFETCH(QString, chosen); QFETCH(bool, sourcePresent); QFETCH(QByteArray, existingSettings);
-        QFETCH(QString, message); QFETCH(bool, ok);
+        QFETCH(bool, detected); QFETCH(QString, chosen); QFETCH(bool, sourcePresent); QFETCH(QByteArray, existingSettings); QFETCH(QString, message);
+        const bool ok = message == installedText;
         const QString chosenPath = m_home->path(chosen);
-        const QString detectedPath = addWineLive(wine(), "Live 12.0", "Ableton", detected);
+        const QString library = detected ? addWineLive(wine(), "Live 12.0", "Ableton") : chosenPath;
         if (!sourcePresent) QVERIFY(QDir(m_source).removeRecursively());
         if (!existingSettings.isEmpty()) writeFile(chosenPath + "/Remote Scripts/VintrelleBridge/config.json", existingSettings);
         const auto before = snapshot(m_home->path());
-
-        int chooserCalls = 0, replies = 0;
-        std::optional<QJsonObject> result;
-        std::optional<QString> error;
-        VintrelleInstaller::installBridge(
-            [&]() -> std::optional<QString> {
+        int chooserCalls = 0;
+        const auto answer = recordAnswer([&](VintrelleReply reply) {
+            VintrelleInstaller::installBridge([&]() -> std::optional<QString> {
                 ++chooserCalls;
                 return chosen.isNull() ? std::nullopt : std::optional(chosen.isEmpty() ? chosen : chosenPath);
-            },
-            [&](std::optional<QJsonObject> r, std::optional<QString> e) {
-                ++replies;
-                result = r;
-                error = e;
-            });
-
-        QCOMPARE(replies, 1);
+            }, reply);
+        });
+        QCOMPARE(answer->calls, 1);
         QCOMPARE(chooserCalls, detected ? 0 : 1);
-        if (message.isEmpty()) {
-            QCOMPARE(result, std::nullopt);
-            QCOMPARE(error.value_or(none), "Installation cancelled. Your files were not changed.");
-        } else {
-            QCOMPARE(result, std::optional(QJsonObject{{"ok", ok}, {"message", message}}));
-            QCOMPARE(error.value_or(none), ok ? none : message);
-        }
-        const QString library = detected ? detectedPath : chosenPath;
+        QCOMPARE(answer->result, message.isEmpty() ? std::nullopt : std::optional(QJsonObject{{"ok", ok}, {"message", message}}));
+        QCOMPARE(answer->error.value_or(none), message.isEmpty() ? "Installation cancelled. Your files were not changed." : ok ? none : message);
         QCOMPARE(QSettings("Vintrelle", "Vintrelle").value("VintrelleUserLibrary").toString(), ok ? library : QString());
         if (ok)
             QVERIFY(QFileInfo(library + "/Remote Scripts/VintrelleBridge/config.json").isFile());

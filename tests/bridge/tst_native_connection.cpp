@@ -22,15 +22,9 @@ const QString keyMismatch = "The connection key does not match. Reinstall the co
 const QString incomplete = "Ableton could not complete the request.";
 
 std::shared_ptr<VintrelleAnswer> send(VintrelleNativeConnection &connection, const QString &path,
-                                      const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5, bool wait = false)
+                                      const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5, bool wait = true)
 {
     return recordAnswer([&](VintrelleReply reply) { connection.request(path, body, timeout, reply); }, wait);
-}
-
-std::shared_ptr<VintrelleAnswer> sendAndWait(VintrelleNativeConnection &connection, const QString &path,
-                                             const std::optional<QJsonObject> &body = std::nullopt, double timeout = 5)
-{
-    return send(connection, path, body, timeout, true);
 }
 
 // The check's result and its callbacks in order, each with `connected` as it was seen then.
@@ -94,25 +88,25 @@ private slots:
         VintrelleNativeConnection connection;
         QCOMPARE(runCheck(connection), checkEvents(true));
         QCOMPARE(connection.token(), simulator.token());
-        const auto search = sendAndWait(connection, "/v1/browser/search?query=reverb");
+        const auto search = send(connection, "/v1/browser/search?query=reverb");
         const QJsonArray items = search->result.value_or(QJsonObject())["items"].toArray();
         QCOMPARE(items.size(), 1);
         const QString uri = items[0]["uri"].toString();
-        const auto load = sendAndWait(connection, "/v1/load", QJsonObject{{"uri", uri}});
+        const auto load = send(connection, "/v1/load", QJsonObject{{"uri", uri}});
         QCOMPARE(load->result.value_or(QJsonObject()).value("loaded"), QJsonValue(true));
         QCOMPARE(simulator.loadedURIs(), QStringList{uri});
 
         // The bridge's own sentences reach the user as written, and nothing is loaded.
-        QCOMPARE(sendAndWait(connection, "/v1/load", QJsonObject{{"uri", "query:Nowhere#Nothing"}})->error,
+        QCOMPARE(send(connection, "/v1/load", QJsonObject{{"uri", "query:Nowhere#Nothing"}})->error,
                  "Ableton's browser no longer has this plug-in. Check that it is still installed, then find it again in Search.");
-        QCOMPARE(sendAndWait(connection, "/v1/load", QJsonObject{{"uri", "query:AudioFx#Refuser"}})->error,
+        QCOMPARE(send(connection, "/v1/load", QJsonObject{{"uri", "query:AudioFx#Refuser"}})->error,
                  "Ableton could not load this item. Select a track that can hold it, then try again.");
         QCOMPARE(simulator.loadedURIs(), QStringList{uri});
 
         writeFile(configPath(), QJsonDocument(QJsonObject{{"port", simulator.port()}, {"token", "not-the-token"}}).toJson());
         qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(configPath()));
         connection.refreshConfiguration();
-        QCOMPARE(sendAndWait(connection, "/v1/browser/search?query=reverb")->error, keyMismatch);
+        QCOMPARE(send(connection, "/v1/browser/search?query=reverb")->error, keyMismatch);
         QCOMPARE(runCheck(connection), checkEvents(false));
     }
 
@@ -142,6 +136,10 @@ private slots:
         QTest::newRow("redirect not followed") << S::json(307, "{}", "Location: /v1/health\r\n") << get << QJsonObject() << incomplete;
         // Qt sends a request again when the connection closes before any answer: never a load.
         QTest::newRow("load closed unanswered") << S::close() << load << QJsonObject() << unavailable;
+        // A silent bridge ends at the request's own time-out; a trickling one, whose every byte
+        // restarts that time-out, at the whole-request limit.
+        QTest::newRow("silent") << S::hang() << load << QJsonObject() << timedOut;
+        QTest::newRow("trickling") << S::trickle() << load << QJsonObject() << timedOut;
     }
 
     void answersAreMapped()
@@ -152,8 +150,9 @@ private slots:
         server.script << response;
         server.fallback = response;
         const auto connection = connectionTo(server);
+        connection->setResourceTimeout(3000);
         const QString path = body ? "/v1/load" : "/v1/browser/search?query=x";
-        const auto answer = sendAndWait(*connection, path, body);
+        const auto answer = send(*connection, path, body, 2);
         QCOMPARE(answer->result, error.isEmpty() ? std::optional(data) : std::nullopt);
         QCOMPARE(answer->error, error.isEmpty() ? std::nullopt : std::optional(error));
         QTest::qWait(100);
@@ -168,79 +167,49 @@ private slots:
         QCOMPARE(request.header("Content-Type"), body ? std::optional<QByteArray>("application/json") : std::nullopt);
     }
 
-    // A silent bridge ends at the request's own time-out; a trickling one, whose every byte
-    // restarts that time-out, at the whole-request limit.
-    void slowBridgesTimeOut_data()
+    // Only loopback addresses are ever contacted; a closed port is unavailable.
+    void addresses_data()
     {
-        QTest::addColumn<S::Response>("response");
-        QTest::newRow("silent") << S::hang();
-        QTest::newRow("trickling") << S::trickle();
-    }
-
-    void slowBridgesTimeOut()
-    {
-        QFETCH(S::Response, response);
-        S server;
-        server.script << response;
-        const auto connection = connectionTo(server);
-        connection->setResourceTimeout(700);
-        const auto answer = sendAndWait(*connection, "/v1/load", QJsonObject{{"uri", "u"}}, 0.3);
-        QCOMPARE(answer->calls, 1);
-        QCOMPARE(answer->error, timedOut);
-    }
-
-    void closedPortIsUnavailable()
-    {
-        VintrelleNativeConnection connection;
-        {
-            QTcpServer closed;
-            QVERIFY(closed.listen(QHostAddress::LocalHost));
-            connection.setBridgeURL(QStringLiteral("http://127.0.0.1:%1").arg(closed.serverPort()));
-        }
-        QCOMPARE(sendAndWait(connection, "/v1/health")->error, unavailable);
-        QCOMPARE(runCheck(connection), checkEvents(false));
-    }
-
-    void onlyLocalAddressesAreUsed_data()
-    {
-        // bridgeURL: %1 is the server's port
-        addColumns<QString, QString, bool>({"bridgeURL", "path", "local"});
+        // bridgeURL: %1 is the server's port, %2 a closed one
+        addColumns<QString, QString, QString>({"bridgeURL", "path", "error"});
         const QString health = "/v1/health";
-        QTest::newRow("127.0.0.1") << "http://127.0.0.1:%1" << health << true;
-        QTest::newRow("localhost") << "http://localhost:%1" << health << true;
-        QTest::newRow("https") << "https://127.0.0.1:%1" << health << false;
-        QTest::newRow("websocket scheme") << "ws://127.0.0.1:%1" << health << false;
-        QTest::newRow("any address") << "http://0.0.0.0:%1" << health << false;
-        QTest::newRow("other loopback address") << "http://127.0.0.2:%1" << health << false;
-        QTest::newRow("name ending like loopback") << "http://127.0.0.1.nip.io:%1" << health << false;
-        QTest::newRow("user info") << "http://127.0.0.1@0.0.0.0:%1" << health << false;
-        QTest::newRow("path moves the host") << "http://127.0.0.1" << "@0.0.0.0:%1/v1/health" << false;
-        QTest::newRow("no scheme") << "127.0.0.1:%1" << health << false;
-        QTest::newRow("empty") << "" << health << false;
-        for (const QHostAddress &address : QNetworkInterface::allAddresses()) {
+        QTest::newRow("127.0.0.1") << "http://127.0.0.1:%1" << health << QString();
+        QTest::newRow("localhost") << "http://localhost:%1" << health << QString();
+        QTest::newRow("closed port") << "http://127.0.0.1:%2" << health << unavailable;
+        QTest::newRow("https") << "https://127.0.0.1:%1" << health << localOnly;
+        QTest::newRow("websocket scheme") << "ws://127.0.0.1:%1" << health << localOnly;
+        QTest::newRow("any address") << "http://0.0.0.0:%1" << health << localOnly;
+        QTest::newRow("other loopback address") << "http://127.0.0.2:%1" << health << localOnly;
+        QTest::newRow("name ending like loopback") << "http://127.0.0.1.nip.io:%1" << health << localOnly;
+        QTest::newRow("user info") << "http://127.0.0.1@0.0.0.0:%1" << health << localOnly;
+        QTest::newRow("path moves the host") << "http://127.0.0.1" << "@0.0.0.0:%1/v1/health" << localOnly;
+        QTest::newRow("no scheme") << "127.0.0.1:%1" << health << localOnly;
+        QTest::newRow("empty") << "" << health << localOnly;
+        for (const QHostAddress &address : QNetworkInterface::allAddresses())
             if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol)
-                QTest::newRow(qPrintable("this machine " + address.toString())) << "http://" + address.toString() + ":%1" << health << false;
-        }
+                QTest::newRow(qPrintable("this machine " + address.toString())) << "http://" + address.toString() + ":%1" << health << localOnly;
     }
 
-    void onlyLocalAddressesAreUsed()
+    void addresses()
     {
-        QFETCH(QString, bridgeURL); QFETCH(QString, path); QFETCH(bool, local);
+        QFETCH(QString, bridgeURL); QFETCH(QString, path); QFETCH(QString, error);
         // Listening on every address: a request that got through would be seen here.
         S server(QHostAddress::Any);
         server.script << S::json(200, R"({"ok":true,"data":{"configured":true}})");
+        QTcpServer closed;
+        QVERIFY(closed.listen(QHostAddress::LocalHost));
+        const QString closedPort = QString::number(closed.serverPort()), port = QString::number(server.port());
+        closed.close();
         VintrelleNativeConnection connection;
-        const QString port = QString::number(server.port());
-        connection.setBridgeURL(QString(bridgeURL).replace("%1", port));
+        connection.setBridgeURL(QString(bridgeURL).replace("%1", port).replace("%2", closedPort));
         connection.setToken("secret");
-        const auto answer = send(connection, QString(path).replace("%1", port), QJsonObject{{"uri", "u"}});
-        if (local) {
-            QVERIFY(QTest::qWaitFor([&] { return answer->calls == 1; }, 10000));
-            QCOMPARE(answer->error, std::nullopt);
+        const auto answer = send(connection, QString(path).replace("%1", port), QJsonObject{{"uri", "u"}}, 5, false);
+        if (error == localOnly)
+            QCOMPARE(answer->calls, 1); // refused before request() returned
+        QVERIFY(QTest::qWaitFor([&] { return answer->calls == 1; }, 10000));
+        QCOMPARE(answer->error.value_or(QString()), error);
+        if (error.isEmpty())
             return;
-        }
-        QCOMPARE(answer->calls, 1); // refused before request() returned
-        QCOMPARE(answer->error, localOnly);
         QCOMPARE(runCheck(connection), checkEvents(false));
         QTest::qWait(100);
         QCOMPARE(server.connections, 0);
@@ -265,38 +234,30 @@ private slots:
         QTest::newRow("invalid_request with 422") << "t" << QList{healthy, S::json(422, R"({"ok":false,"error":{"code":"invalid_request"}})")} << false << 2;
     }
 
+    // Each check starts from a connected client, so a failed one must clear it.
     void checkSteps()
     {
         QFETCH(QString, token); QFETCH(QList<S::Response>, script); QFETCH(bool, connected); QFETCH(int, requests);
         S server;
-        server.script = script;
-        const auto connection = connectionTo(server, token);
+        server.script = QList{S::json(200, R"({"ok":true,"data":{"configured":true}})"), S::json(400, R"({"ok":false,"error":{"code":"invalid_request"}})")} + script;
+        const auto connection = connectionTo(server);
+        QCOMPARE(runCheck(*connection), checkEvents(true));
+        connection->setToken(token);
         QCOMPARE(runCheck(*connection), checkEvents(connected));
         QTest::qWait(50);
-        QCOMPARE(server.requests.size(), requests);
-        QCOMPARE(server.requests.value(0).target, "/v1/health");
-        QCOMPARE(server.requests.value(0).header("Authorization").value_or("<none>").trimmed(), ("Bearer " + token.toUtf8()).trimmed());
+        QCOMPARE(server.requests.size(), 2 + requests);
+        QCOMPARE(server.requests.value(2).target, "/v1/health");
+        QCOMPARE(server.requests.value(2).header("Authorization").value_or("<none>").trimmed(), ("Bearer " + token.toUtf8()).trimmed());
         if (requests == 2) {
-            const auto &second = server.requests.value(1);
+            const auto &second = server.requests.value(3);
             QCOMPARE(second.method + ' ' + second.target, "GET /v1/browser/search?query=");
             QCOMPARE(second.header("Authorization"), "Bearer " + token.toUtf8());
         }
     }
 
-    void failedCheckClearsConnected()
-    {
-        S server;
-        const S::Response healthy = S::json(200, R"({"ok":true,"data":{"configured":true}})");
-        server.script << healthy << S::json(400, R"({"ok":false,"error":{"code":"invalid_request"}})") << healthy;
-        const auto connection = connectionTo(server);
-        QCOMPARE(runCheck(*connection), checkEvents(true));
-        QCOMPARE(runCheck(*connection), checkEvents(false));
-    }
-
     void refreshKeepsSettingsWithoutAValidFile()
     {
         VintrelleNativeConnection connection;
-        QCOMPARE(connection.bridgeURL(), "http://127.0.0.1:45873");
         connection.setBridgeURL("http://localhost:1234");
         connection.setToken("from-library");
         writeFile(configPath(), R"({"port": 0, "token": "x"})");

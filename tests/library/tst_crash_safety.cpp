@@ -4,6 +4,27 @@
 #include <QRandomGenerator>
 
 #include <csignal>
+#include <cstdio>
+
+namespace {
+
+const QJsonObject savedStates[2] = {stateWith(generatedCategories(200, 6000)), stateWith(generatedCategories(150, 5000))};
+
+// Run as "--save-loop <path>": saves the two libraries in turn, forever, so a test can kill it mid-write.
+int saveLoop(const char *path)
+{
+    VintrelleNativeStore store(QString::fromLocal8Bit(path));
+    std::puts("saving");
+    std::fflush(stdout);
+    for (unsigned turn = 1;; ++turn) { // the parent saved the first one already
+        if (!store.commit(savedStates[turn % 2], nullptr))
+            return 1;
+        std::puts("saved");
+        std::fflush(stdout);
+    }
+}
+
+} // namespace
 
 class TestCrashSafety : public QObject
 {
@@ -15,32 +36,30 @@ private slots:
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("Vintrelle/native-library.json");
-        const QJsonArray first = generatedCategories(200, 6000), second = generatedCategories(150, 5000);
-        QVERIFY(VintrelleNativeStore(path).commit(stateWith(first), nullptr));
+        QVERIFY(VintrelleNativeStore(path).commit(savedStates[0], nullptr));
+        const auto startSaver = [&](QProcess &saver) { saver.start(QCoreApplication::applicationFilePath(), {"--save-loop", path}); };
 
         // How long one save takes on this machine and build, so kills spread over several saves.
         qint64 saveMs = 0;
         {
             QProcess saver;
-            saver.start(QStringLiteral(LIBRARY_SAVE_LOOP), {path});
-            QVERIFY(saver.waitForStarted(10000));
+            startSaver(saver);
             QElapsedTimer timer;
             int saved = -1;
-            while (saved < 3 && saver.waitForReadyRead(30000)) {
+            while (saved < 3 && saver.waitForReadyRead(30000))
                 while (saver.canReadLine())
                     if (saver.readLine().startsWith("saved") && ++saved == 0)
                         timer.start();
-            }
             QCOMPARE(saved, 3);
             saveMs = timer.elapsed() / 3;
             saver.kill();
             saver.waitForFinished();
         }
 
-        int sawFirst = 0, sawSecond = 0;
+        int saw[2] = {0, 0};
         for (int round = 0; round < 60; ++round) {
             QProcess saver;
-            saver.start(QStringLiteral(LIBRARY_SAVE_LOOP), {path});
+            startSaver(saver);
             QVERIFY(saver.waitForReadyRead(10000));
             QThread::msleep(QRandomGenerator::global()->bounded(qint64(1), 4 * saveMs + 2));
             ::kill(pid_t(saver.processId()), SIGKILL);
@@ -50,15 +69,23 @@ private slots:
             VintrelleNativeStore store(path);
             VintrelleError error;
             QVERIFY2(store.read(&error), qPrintable(error.value_or("read failed without a message")));
-            const QJsonArray categories = store.state()->value("categories").toArray();
-            QVERIFY(categories == first || categories == second);
-            (categories == first ? sawFirst : sawSecond)++;
+            const QJsonValue categories = store.state()->value("categories");
+            QVERIFY(categories == savedStates[0]["categories"] || categories == savedStates[1]["categories"]);
+            ++saw[categories == savedStates[0]["categories"] ? 0 : 1];
         }
-        qInfo("after 60 kills: %d times the first library, %d times the second", sawFirst, sawSecond);
+        qInfo("after 60 kills: %d times the first library, %d times the second", saw[0], saw[1]);
         // Both outcomes occur, so kills did land between and during saves.
-        QVERIFY(sawFirst > 0 && sawSecond > 0);
+        QVERIFY(saw[0] > 0 && saw[1] > 0);
     }
 };
 
-QTEST_GUILESS_MAIN(TestCrashSafety)
+int main(int argc, char **argv)
+{
+    if (argc == 3 && qstrcmp(argv[1], "--save-loop") == 0)
+        return saveLoop(argv[2]);
+    QCoreApplication application(argc, argv);
+    TestCrashSafety test;
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_crash_safety.moc"

@@ -16,8 +16,7 @@ QJsonArray chain(int levels)
 {
     QJsonArray list;
     for (int level = 0; level < levels; ++level)
-        list.append(categoryObject(QStringLiteral("L%1").arg(level), "Level",
-                                   level == 0 ? QJsonValue() : QJsonValue(QStringLiteral("L%1").arg(level - 1))));
+        list.append(categoryObject(QStringLiteral("L%1").arg(level), "Level", level == 0 ? QJsonValue() : QJsonValue(QStringLiteral("L%1").arg(level - 1))));
     return list;
 }
 
@@ -55,61 +54,47 @@ private slots:
     {
         // message empty: valid
         addColumns<QJsonValue, QString>({"categories", "message"});
-        QTest::newRow("empty") << QJsonValue(QJsonArray()) << QString();
+        const auto row = [](const char *tag, const QJsonArray &list, const QString &message = {}) { QTest::newRow(tag) << QJsonValue(list) << message; };
         QTest::newRow("not an array") << QJsonValue(QJsonObject()) << fileMessage;
-        QTest::newRow("2000 categories") << QJsonValue(generatedCategories(2000, 0)) << QString();
-        QTest::newRow("2001 categories") << QJsonValue(generatedCategories(2001, 0)) << fileMessage;
-        QTest::newRow("20000 entries") << QJsonValue(generatedCategories(7, 20000)) << QString();
-        QTest::newRow("20001 entries") << QJsonValue(generatedCategories(7, 20001)) << pluginsMessage;
-
-        QTest::newRow("name of 500") << QJsonValue(oneCategory(categoryObject("A", QString(500, 'n')))) << QString();
-        QTest::newRow("name of 501") << QJsonValue(oneCategory(categoryObject("A", QString(501, 'n')))) << categoriesMessage;
-        QTest::newRow("padded to 500") << QJsonValue(oneCategory(categoryObject("A", " " + QString(498, 'n') + " "))) << QString();
-        QTest::newRow("padding counts") << QJsonValue(oneCategory(categoryObject("A", "  " + QString(498, 'n') + "  "))) << categoriesMessage;
-        // U+1F3B9 counts two UTF-16 units.
-        QTest::newRow("pairs count two") << QJsonValue(oneCategory(categoryObject("A", "n" + QString::fromUtf8("🎹").repeated(250)))) << categoriesMessage;
-        QTest::newRow("blank name") << QJsonValue(oneCategory(categoryObject("A", " \r\n\t\u2028 "))) << categoriesMessage;
-        QTest::newRow("name number") << QJsonValue(oneCategory(with(categoryObject("A", "A"), "name", 5))) << categoriesMessage;
-        QTest::newRow("id of 200") << QJsonValue(oneCategory(categoryObject(QString(200, 'i'), "A"))) << QString();
-        QTest::newRow("id of 201") << QJsonValue(oneCategory(categoryObject(QString(201, 'i'), "A"))) << categoriesMessage;
-        QTest::newRow("parentId missing") << QJsonValue(oneCategory(with(categoryObject("A", "A"), "parentId"))) << categoriesMessage;
-        QTest::newRow("parentId number") << QJsonValue(oneCategory(categoryObject("A", "A", 3))) << categoriesMessage;
-        QTest::newRow("entries not an array") << QJsonValue(oneCategory(with(categoryObject("A", "A"), "entries", QJsonObject()))) << categoriesMessage;
-        QTest::newRow("category not an object") << QJsonValue(QJsonArray{1}) << categoriesMessage;
-        QTest::newRow("duplicate category id") << QJsonValue(QJsonArray{categoryObject("A", "A"), categoryObject("A", "B")}) << categoriesMessage;
-
-        QTest::newRow("entry without path") << QJsonValue(oneEntry(with(entryObject("E", "L", "u"), "path"))) << pluginsMessage;
-        QTest::newRow("entry with null path") << QJsonValue(oneEntry(with(entryObject("E", "L", "u"), "path", QJsonValue::Null))) << pluginsMessage;
-        QTest::newRow("path of 10000") << QJsonValue(oneEntry(entryObject("E", "L", "u", QString(10000, 'p')))) << QString();
-        QTest::newRow("path of 10001") << QJsonValue(oneEntry(entryObject("E", "L", "u", QString(10001, 'p')))) << pluginsMessage;
-        QTest::newRow("uri of 10000") << QJsonValue(oneEntry(entryObject("E", "L", QString(10000, 'u')))) << QString();
-        QTest::newRow("uri of 10001") << QJsonValue(oneEntry(entryObject("E", "L", QString(10001, 'u')))) << pluginsMessage;
-        QTest::newRow("blank label") << QJsonValue(oneEntry(entryObject("E", "  ", "u"))) << pluginsMessage;
-        QTest::newRow("label of 501") << QJsonValue(oneEntry(entryObject("E", QString(501, 'l'), "u"))) << pluginsMessage;
-        QTest::newRow("entry not an object") << QJsonValue(QJsonArray{categoryObject("C", "C", QJsonValue(), {"x"})}) << pluginsMessage;
-        QTest::newRow("same uri in one category")
-            << QJsonValue(QJsonArray{categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u"), entryObject("E2", "L", "u")})}) << pluginsMessage;
-        QTest::newRow("same uri in two categories")
-            << QJsonValue(QJsonArray{categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u")}),
-                                     categoryObject("D", "D", QJsonValue(), {entryObject("E2", "L", "u")})}) << QString();
-        QTest::newRow("entry id equals earlier category id")
-            << QJsonValue(QJsonArray{categoryObject("C", "C"), categoryObject("D", "D", QJsonValue(), {entryObject("C", "L", "u")})}) << pluginsMessage;
-        QTest::newRow("category id equals earlier entry id")
-            << QJsonValue(QJsonArray{categoryObject("C", "C", QJsonValue(), {entryObject("E", "L", "u")}), categoryObject("E", "E")}) << categoriesMessage;
-
-        QTest::newRow("own parent") << QJsonValue(oneCategory(categoryObject("A", "A", "A"))) << hierarchyMessage;
-        QTest::newRow("two-cycle") << QJsonValue(QJsonArray{categoryObject("A", "A", "B"), categoryObject("B", "B", "A")}) << hierarchyMessage;
-        QTest::newRow("dangling parent") << QJsonValue(oneCategory(categoryObject("A", "A", "Z"))) << hierarchyMessage;
-        QTest::newRow("child before parent") << QJsonValue(QJsonArray{categoryObject("B", "B", "A"), categoryObject("A", "A")}) << QString();
-        QTest::newRow("64 levels") << QJsonValue(chain(64)) << QString();
-        QTest::newRow("65 levels") << QJsonValue(chain(65)) << hierarchyMessage;
-        // The first failure in array order decides.
-        QTest::newRow("bad category before bad entry")
-            << QJsonValue(QJsonArray{categoryObject("A", ""), categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")})}) << categoriesMessage;
-        QTest::newRow("bad entry before bad category")
-            << QJsonValue(QJsonArray{categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")}), categoryObject("A", "")}) << pluginsMessage;
-        QTest::newRow("dangling parent before bad entry")
-            << QJsonValue(QJsonArray{categoryObject("A", "A", "Z"), categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")})}) << pluginsMessage;
+        // Every count and length limit, at and one past it.
+        const QList<std::tuple<const char *, int, std::function<QJsonArray(int)>, QString>> limits{
+            {"categories", 2000, [](int n) { return generatedCategories(n, 0); }, fileMessage},
+            {"plug-ins", 20000, [](int n) { return generatedCategories(7, n); }, pluginsMessage},
+            {"levels", 64, chain, hierarchyMessage},
+            {"name", 500, [](int n) { return oneCategory(categoryObject("A", QString(n, 'n'))); }, categoriesMessage},
+            {"category id", 200, [](int n) { return oneCategory(categoryObject(QString(n, 'i'), "A")); }, categoriesMessage},
+            {"label", 500, [](int n) { return oneEntry(entryObject("E", QString(n, 'l'), "u")); }, pluginsMessage},
+            {"path", 10000, [](int n) { return oneEntry(entryObject("E", "L", "u", QString(n, 'p'))); }, pluginsMessage},
+            {"uri", 10000, [](int n) { return oneEntry(entryObject("E", "L", QString(n, 'u'))); }, pluginsMessage}};
+        for (const auto &[name, limit, build, message] : limits) {
+            QTest::newRow(qPrintable(QString(name) + " at the limit")) << QJsonValue(build(limit)) << QString();
+            QTest::newRow(qPrintable(QString(name) + " past the limit")) << QJsonValue(build(limit + 1)) << message;
+        }
+        row("padding counts", oneCategory(categoryObject("A", "  " + QString(498, 'n') + "  ")), categoriesMessage);
+        row("pairs count two", oneCategory(categoryObject("A", "n" + QString::fromUtf8("🎹").repeated(250))), categoriesMessage);
+        row("blank name", oneCategory(categoryObject("A", " \r\n\t\u2028 ")), categoriesMessage);
+        row("name number", oneCategory(with(categoryObject("A", "A"), "name", 5)), categoriesMessage);
+        row("parentId missing", oneCategory(with(categoryObject("A", "A"), "parentId")), categoriesMessage);
+        row("parentId number", oneCategory(categoryObject("A", "A", 3)), categoriesMessage);
+        row("entries not an array", oneCategory(with(categoryObject("A", "A"), "entries", QJsonObject())), categoriesMessage);
+        row("category not an object", {1}, categoriesMessage);
+        row("duplicate category id", {categoryObject("A", "A"), categoryObject("A", "B")}, categoriesMessage);
+        row("entry without path", oneEntry(with(entryObject("E", "L", "u"), "path")), pluginsMessage);
+        row("entry with null path", oneEntry(with(entryObject("E", "L", "u"), "path", QJsonValue::Null)), pluginsMessage);
+        row("blank label", oneEntry(entryObject("E", "  ", "u")), pluginsMessage);
+        row("entry not an object", {categoryObject("C", "C", QJsonValue(), {"x"})}, pluginsMessage);
+        row("same uri in one category", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u"), entryObject("E2", "L", "u")})}, pluginsMessage);
+        row("same uri in two categories", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u")}), categoryObject("D", "D", QJsonValue(), {entryObject("E2", "L", "u")})});
+        row("entry id equals earlier category id", {categoryObject("C", "C"), categoryObject("D", "D", QJsonValue(), {entryObject("C", "L", "u")})}, pluginsMessage);
+        row("category id equals earlier entry id", {categoryObject("C", "C", QJsonValue(), {entryObject("E", "L", "u")}), categoryObject("E", "E")}, categoriesMessage);
+        row("own parent", oneCategory(categoryObject("A", "A", "A")), hierarchyMessage);
+        row("two-cycle", {categoryObject("A", "A", "B"), categoryObject("B", "B", "A")}, hierarchyMessage);
+        row("dangling parent", oneCategory(categoryObject("A", "A", "Z")), hierarchyMessage);
+        row("child before parent", {categoryObject("B", "B", "A"), categoryObject("A", "A")});
+        // The first failure in array order decides; the hierarchy is checked last.
+        row("bad category before bad entry", {categoryObject("A", ""), categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")})}, categoriesMessage);
+        row("bad entry before bad category", {categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")}), categoryObject("A", "")}, pluginsMessage);
+        row("dangling parent before bad entry", {categoryObject("A", "A", "Z"), categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")})}, pluginsMessage);
     }
     void validate()
     {
@@ -122,11 +107,11 @@ private slots:
         QCOMPARE(VTValidateCategories(categories, nullptr), message.isEmpty());
     }
 
-    // Random edits between checks: the remembering validator must agree with a fresh one on every
-    // verdict and message, including after failures, and know where every identifier stands.
+    // Random edits: the remembering validator must agree with a fresh one on every verdict and
+    // message, also after failures, and know where every identifier stands.
     void cacheAgreesWithFreshValidation_data()
     {
-        // edits: drawn from, see below
+        // edits: the kinds of edit drawn from
         addColumns<QJsonArray, int, QList<int>>({"start", "rounds", "edits"});
         QTest::newRow("small library") << generatedCategories(40, 400) << 1500 << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
         // Plug-ins added and removed cross the limit of 20,000 back and forth.
@@ -150,10 +135,11 @@ private slots:
         for (int round = 0; round < rounds; ++round) {
             if (list.size() < 10) // removals may shrink the walk's library; start again
                 list = start;
-            const auto anyCategoryId = [&] { return list.at(random.bounded(int(list.size()))).toObject().value("id"); };
-            const auto anyEntryId = [&]() -> QJsonValue {
-                const QJsonArray entries = list.at(random.bounded(int(list.size()))).toObject().value("entries").toArray();
-                return entries.isEmpty() ? anyCategoryId() : entries.at(random.bounded(int(entries.size()))).toObject().value("id");
+            const auto any = [&](const QJsonArray &array) { return array.at(random.bounded(int(array.size()))); };
+            const auto anyCategoryId = [&] { return any(list)["id"]; };
+            const auto anyEntryId = [&] {
+                const QJsonArray entries = any(list)["entries"].toArray();
+                return entries.isEmpty() ? anyCategoryId() : any(entries)["id"];
             };
             QJsonArray edited = list;
             const qsizetype index = random.bounded(int(edited.size()));
@@ -161,25 +147,20 @@ private slots:
             QJsonArray entries = category.value("entries").toArray();
             switch (edits.at(random.bounded(int(edits.size())))) {
             case 0: category.insert("name", random.bounded(4) ? QStringLiteral("Renamed %1").arg(round) : QStringLiteral("  ")); break;
-            case 1: // an identifier that may clash with another category or entry, or orphan the children
+            case 1: // may clash with another category or entry, or orphan the children
                 category.insert("id", random.bounded(3) == 0 ? anyCategoryId() : random.bounded(2) ? anyEntryId() : QJsonValue(QStringLiteral("id-%1").arg(round)));
                 break;
-            case 2:
-                if (!entries.isEmpty())
-                    entries.replace(0, with(entries.at(0).toObject(), "id", random.bounded(2) ? anyCategoryId() : anyEntryId()));
-                break;
+            case 2: if (!entries.isEmpty()) entries.replace(0, with(entries.at(0).toObject(), "id", random.bounded(2) ? anyCategoryId() : anyEntryId())); break;
             case 3: entries.append(entryObject(QStringLiteral("new-%1").arg(round), "New", QStringLiteral("u%1").arg(random.bounded(3)))); break;
             case 4: category.insert("parentId", random.bounded(4) ? anyCategoryId() : QJsonValue()); break;
             case 5: edited.removeAt(index); break;
-            case 6: edited.append(edited.at(random.bounded(int(edited.size())))); break; // a duplicate
+            case 6: edited.append(any(edited)); break; // a duplicate
             case 7: if (!entries.isEmpty()) entries.removeAt(0); break;
             case 8: edited.insert(random.bounded(int(edited.size())), edited.takeAt(index)); break;
             case 9: edited.append(categoryObject(QStringLiteral("new-%1").arg(round), "New", anyCategoryId())); break;
-            case 10: // equal content in new containers
-                edited = QJsonDocument::fromJson(QJsonDocument(edited).toJson()).array();
-                break;
+            case 10: edited = QJsonDocument::fromJson(QJsonDocument(edited).toJson()).array(); break; // equal content, new containers
             }
-            if (index < edited.size() && edited.at(index).toObject().value("id") == list.at(index).toObject().value("id")) {
+            if (index < edited.size() && edited.at(index)["id"] == list.at(index)["id"]) {
                 category.insert("entries", entries);
                 edited.replace(index, category);
             }
@@ -195,11 +176,10 @@ private slots:
             cache.adopt(std::move(*checked));
             list = edited; // keep walking from valid states
             const qsizetype probe = random.bounded(int(list.size()));
-            const QJsonObject probed = list.at(probe).toObject();
-            QCOMPARE(cache.find(probed.value("id")).value_or(VintrelleCategoryCache::Position{}).category, probe);
-            const QJsonArray probedEntries = probed.value("entries").toArray();
+            QCOMPARE(cache.find(list.at(probe)["id"]).value_or(VintrelleCategoryCache::Position{}).category, probe);
+            const QJsonArray probedEntries = list.at(probe)["entries"].toArray();
             for (qsizetype position = 0; position < probedEntries.size(); ++position) {
-                const auto found = cache.find(probedEntries.at(position).toObject().value("id"));
+                const auto found = cache.find(probedEntries.at(position)["id"]);
                 QVERIFY(found && found->category == probe && found->entry == position);
             }
             QVERIFY(!cache.find(QStringLiteral("new-%1").arg(round + 1)));
@@ -216,13 +196,11 @@ private slots:
         VintrelleNativeStore store(dir.filePath("native-library.json"));
         QRandomGenerator random(7);
         // Two lone surrogates once turned into the same "?" and made the library unreadable.
-        QJsonArray categories{categoryObject("lone", "Lone", QJsonValue(),
-                                             {entryObject("a", "A", QString(QChar(0xD800))), entryObject("b", "B", QString(QChar(0xD801)))})};
+        QJsonArray categories{categoryObject("lone", "Lone", QJsonValue(), {entryObject("a", "A", QString(QChar(0xD800))), entryObject("b", "B", QString(QChar(0xD801)))})};
         for (int c = 0; c < 30; ++c) {
             QJsonArray entries;
             for (int e = 0; e < 5; ++e)
-                entries.append(entryObject(awkwardText(random) + QString::number(c * 10 + e), awkwardText(random),
-                                           awkwardText(random) + QString::number(e), awkwardText(random)));
+                entries.append(entryObject(awkwardText(random) + QString::number(c * 10 + e), awkwardText(random), awkwardText(random) + QString::number(e), awkwardText(random)));
             categories.append(categoryObject(awkwardText(random) + QString::number(c), awkwardText(random), QJsonValue(), entries));
         }
         QJsonObject state = stateWith(categories);
@@ -234,7 +212,6 @@ private slots:
             VintrelleNativeStore reread(store.url());
             QVERIFY2(reread.read(&error), qPrintable(error.value_or("refused without a message")));
             QCOMPARE(*reread.state(), state);
-
             const qsizetype index = random.bounded(int(categories.size()));
             categories.replace(index, with(categories.at(index).toObject(), "name", awkwardText(random)));
             state.insert("categories", categories);

@@ -3,7 +3,6 @@
 #include "VintrelleServer.h"
 
 #include <QSettings>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
@@ -103,6 +102,7 @@ private slots:
         row("lines without colon ignored", request("GET / HTTP/1.1", "junk\r\n" + host), 200);
         for (const char *site : {"same-origin", "same-site", "none", "Cross-Site"})
             row(site, request("GET / HTTP/1.1", host + "Sec-Fetch-Site: " + site + "\r\n"), 200);
+        row("cross-site", request("GET / HTTP/1.1", host + "Sec-Fetch-Site: cross-site\r\n"), 403);
         // A body never supplies a header: here it would otherwise satisfy the host check.
         row("host only in body", request("GET / HTTP/1.1", "X: y\r\n") + host + "\r\n", 403);
         row("repeated header in body", request("GET / HTTP/1.1") + host, 200);
@@ -119,7 +119,7 @@ private slots:
         // The repeat ends header parsing, so the host check sees the first value only.
         row("foreign host then repeat", request("GET / HTTP/1.1", "Host: localhost:48123\r\n" + host), 403);
         for (const char *headers : {"Accept: */*\r\n", "Host: \r\n", "Host: evil.example:48123\r\n", "Host: 127.0.0.1\r\n", "Host: 127.0.0.1:48124\r\n",
-                                    "Host: 127.0.0.1:48123/x\r\n", "Host: 127.0.0.1:48123\r\nOrigin: http://127.0.0.1:48124\r\n",
+                                    "Host: 127.0.0.1:48123/x\r\n", "Host: 127.0.0.1:48123\r\nOrigin: http://127.0.0.1:48124\r\n", "Host: 127.0.0.1:48123\r\nOrigin: http://localhost:48123\r\n",
                                     "Host: 127.0.0.1:48123\r\nOrigin: https://127.0.0.1:48123\r\n", "Host: 127.0.0.1:48123\r\nOrigin: null\r\n",
                                     "Host: 127.0.0.1:48123\r\nOrigin:\r\n"})
             row(QByteArray(headers).replace("\r\n", " ").trimmed(), request("GET /launcher-config HTTP/1.1", headers), 403, "GET", "/launcher-config");
@@ -162,13 +162,9 @@ private slots:
         for (const char *path : {"/missing", "/index.html/", "/Index.html", "/../launcher/index.html", "/app%2Ejs", "http://127.0.0.1:%1/", "/config.json"})
             row(path, "GET " + QByteArray(path) + " HTTP/1.1", host, failed(404, "Not Found"));
         row("POST", "POST / HTTP/1.1", host + "Content-Length: 2\r\n", failed(405, "Method Not Allowed"));
-        row("malformed request line", "GET /index.html", host, failed(400, "Bad Request"));
         row("two host headers", "GET / HTTP/1.1", host + host, failed(400, "Bad Request"));
         row("host localhost", "GET /launcher-config HTTP/1.1", "Host: localhost:%1\r\n", failed(403, "Forbidden"));
-        row("origin localhost", "GET /launcher-config HTTP/1.1", host + "Origin: http://localhost:%1\r\n", failed(403, "Forbidden"));
-        row("cross-site fetch", "GET /launcher-config HTTP/1.1", host + "Sec-Fetch-Site: cross-site\r\n", failed(403, "Forbidden"));
         row("HEAD file", "HEAD /app.js HTTP/1.1", host, response(200, "OK", javascript, "console.log('app');", false));
-        row("HEAD migration page", "HEAD /native-migration HTTP/1.1", host, response(200, "OK", html, migrationPage, false));
         row("HEAD unknown path", "HEAD /missing HTTP/1.1", host, failed(404, "Not Found", false));
         row("HEAD foreign host", "HEAD / HTTP/1.1", "Host: localhost:%1\r\n", failed(403, "Forbidden", false));
     }
@@ -283,38 +279,15 @@ private slots:
         QCOMPARE(get(m_port, "/"), response(200, "OK", html, indexPage));
     }
 
-    void startAndStop()
-    {
-        VintrelleServer server(m_home.path("launcher"), {});
-        QVERIFY(server.startOnPort(0));
-        const quint16 chosen = server.port();
-        QVERIFY(chosen != 0 && chosen != m_port);
-        QVERIFY(server.startOnPort(chosen == 65535 ? 1 : chosen + 1)); // already listening: no change
-        QCOMPARE(server.port(), chosen);
-        server.stop();
-        QVERIFY(!server.isListening());
-        QVERIFY(refusesConnections(chosen));
-        QVERIFY(server.startOnPort(chosen));
-        QCOMPARE(get(chosen, "/"), response(200, "OK", html, indexPage));
-
-        // A port in use is an error with the system's text; the server can start elsewhere after.
-        QTcpServer other;
-        QVERIFY(other.listen(QHostAddress::LocalHost));
-        for (const quint16 taken : {other.serverPort(), m_port}) {
-            VintrelleServer second(m_home.path("launcher"), {});
-            std::optional<QString> error;
-            QVERIFY(!second.startOnPort(taken, &error));
-            QCOMPARE(error, std::optional(QString::fromLocal8Bit(strerror(EADDRINUSE))));
-            QVERIFY(second.startOnPort(0, &error));
-        }
-        QCOMPARE(get(m_port, "/native-migration"), response(200, "OK", html, migrationPage));
-    }
-
-    void stopDuringConnection()
+    // stop() closes the listening socket at once and returns once the connection in progress has
+    // its answer; the port then serves again, and a port in use is an error with the system's text.
+    void stopAndRestart()
     {
         VintrelleServer server(m_home.path("launcher"), {});
         QVERIFY(server.startOnPort(0));
         const quint16 port = server.port();
+        QVERIFY(server.startOnPort(port == 65535 ? 1 : port + 1)); // already listening: no change
+        QCOMPARE(server.port(), port);
         const QByteArray request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n";
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, port);
@@ -322,19 +295,24 @@ private slots:
         client.write(request.left(10));
         client.waitForBytesWritten(1000);
         QTRY_VERIFY_WITH_TIMEOUT(acceptQueueEmpty(port), 1000);
-
         std::atomic<bool> stopped = false;
         std::thread stopper([&] {
             server.stop();
             stopped = true;
         });
-        // The listening socket closes at once while the connection in progress stays open.
         QTRY_VERIFY_WITH_TIMEOUT(refusesConnections(port), 1000);
         QVERIFY(!stopped);
         client.write(request.mid(10));
         QCOMPARE(readToEnd(client), response(200, "OK", html, indexPage));
         stopper.join();
-        QVERIFY(stopped);
+        QVERIFY(!server.isListening());
+        QVERIFY(server.startOnPort(port));
+        QCOMPARE(get(port, "/"), response(200, "OK", html, indexPage));
+        VintrelleServer second(m_home.path("launcher"), {});
+        std::optional<QString> error;
+        QVERIFY(!second.startOnPort(port, &error));
+        QCOMPARE(error, std::optional(QString::fromLocal8Bit(strerror(EADDRINUSE))));
+        QVERIFY(second.startOnPort(0, &error));
     }
 };
 
