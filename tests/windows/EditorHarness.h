@@ -109,27 +109,15 @@ inline QString shownOutline(const QAbstractItemModel *model, const QModelIndex &
     return parts.join(' ');
 }
 
-inline std::optional<QString> optionalId(const QString &id)
-{
-    return id.isEmpty() ? std::nullopt : std::optional<QString>(id);
-}
-
+inline std::optional<QString> optionalId(const QString &id) { return id.isEmpty() ? std::nullopt : std::optional(id); }
 inline QString commandText(const std::optional<QJsonObject> &command)
 {
     return command ? QString::fromUtf8(compact(*command)) : QStringLiteral("none");
 }
-
 inline QSet<QString> idSet(const QString &spaced)
 {
     const QStringList ids = spaced.split(' ', Qt::SkipEmptyParts);
-    return QSet<QString>(ids.begin(), ids.end());
-}
-
-inline QString sortedText(const QSet<QString> &ids)
-{
-    QStringList list(ids.begin(), ids.end());
-    list.sort();
-    return list.join(' ');
+    return {ids.begin(), ids.end()};
 }
 
 // A real store at `path` holding `categories`, behind the command router.
@@ -295,8 +283,11 @@ struct EditorHarness : AppliedHome, LibraryHarness
     {
         const auto onOff = [](bool on) { return QString(on ? "on" : "off"); };
         const auto point = [](QPoint p) { return QStringLiteral("%1,%2").arg(p.x()).arg(p.y()); };
+        const QSet<QString> expanded = editor.expandedIDs();
+        QStringList open(expanded.begin(), expanded.end());
+        open.sort();
         return {{"sel", editor.selectedID().value_or(QString())},
-                {"open", sortedText(editor.expandedIDs())},
+                {"open", open.join(' ')},
                 {"status", editor.status()->isHidden() ? QString() : editor.status()->text()},
                 {"undo", onOff(editor.button("Undo")->isEnabled())},
                 {"redo", onOff(editor.button("Redo")->isEnabled())},
