@@ -86,7 +86,6 @@ private slots:
         const auto add = [](const QJsonValue &category, const QJsonValue &entry) {
             return QJsonObject{{"op", "addPlugin"}, {"categoryID", category}, {"entry", entry}};
         };
-        QTest::newRow("no op") << QJsonObject{} << "Unknown library action.";
         QTest::newRow("wrong case") << QJsonObject{{"op", "Rename"}} << "Unknown library action.";
         QTest::newRow("undo empty") << QJsonObject{{"op", "undo"}} << "Nothing to undo.";
         QTest::newRow("category blank") << QJsonObject{{"op", "addCategory"}, {"name", " \n "}} << "Enter a category name (up to 500 characters).";
