@@ -1,7 +1,6 @@
 #pragma once
 
-// The real VintrelleBridge script under the bridge simulator, listening on a free loopback port.
-// Shared by the bridge, router, command-line tests and the benchmarks; needs VINTRELLE_SOURCE_DIR.
+// The real VintrelleBridge script under the bridge simulator on a free loopback port (needs VINTRELLE_SOURCE_DIR).
 
 #include <QDir>
 #include <QFile>
@@ -34,10 +33,7 @@ public:
     ~VintrelleBridgeSimulator()
     {
         m_process.terminate();
-        if (!m_process.waitForFinished(5000)) {
-            m_process.kill();
-            m_process.waitForFinished(5000);
-        }
+        if (!m_process.waitForFinished(5000)) { m_process.kill(); m_process.waitForFinished(5000); }
     }
 
     bool ready() const { return m_port > 0 && !m_token.isEmpty(); }

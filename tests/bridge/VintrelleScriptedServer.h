@@ -1,7 +1,6 @@
 #pragma once
 
-// A loopback HTTP server for tests: answers each request with the next canned response and
-// records every request as it arrived on the wire.
+// A loopback HTTP server for tests: answers requests with canned responses in turn and records each as sent.
 
 #include <QHostAddress>
 #include <QPointer>
@@ -45,8 +44,7 @@ public:
     static Response trickle() { return {Response::Trickle, {}}; }
     static Response close() { return {Response::Close, {}}; }
 
-    // Listens on 127.0.0.1, or on every address so that a request sent to any of this machine's
-    // addresses would be seen.
+    // Listens on 127.0.0.1, or on every address so that a request sent to any address of this machine is seen.
     explicit VintrelleScriptedServer(const QHostAddress &address = QHostAddress::LocalHost)
     {
         m_server.listen(address);
@@ -58,7 +56,7 @@ public:
                     if (auto request = complete(socket->property("received").toByteArray())) {
                         socket->setProperty("received", QByteArray());
                         requests << *request;
-                        serve(socket);
+                        serve(socket, script.isEmpty() ? fallback : script.takeFirst());
                     }
                 });
             }
@@ -77,8 +75,7 @@ public:
     void answerHeld(const Response &response)
     {
         for (const QPointer<QTcpSocket> &socket : std::exchange(m_held, {}))
-            if (socket)
-                serve(socket, response);
+            if (socket) serve(socket, response);
     }
 
 private:
@@ -99,7 +96,6 @@ private:
         return request;
     }
 
-    void serve(QTcpSocket *socket) { serve(socket, script.isEmpty() ? fallback : script.takeFirst()); }
     void serve(QTcpSocket *socket, const Response &response)
     {
         if (response.kind == Response::Answer) {

@@ -75,7 +75,6 @@ private slots:
         QFile::remove(configPath());
         qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(configPath()));
     }
-
     void searchCheckAndLoadThroughTheRealBridge()
     {
         const QByteArray catalogue = R"({"roots": {"audio_effects": {"name": "Audio Effects", "children": [
@@ -103,13 +102,16 @@ private slots:
                  "Ableton could not load this item. Select a track that can hold it, then try again.");
         QCOMPARE(simulator.loadedURIs(), QStringList{uri});
 
-        writeFile(configPath(), QJsonDocument(QJsonObject{{"port", simulator.port()}, {"token", "not-the-token"}}).toJson());
+        // A file that is not valid changes nothing; a valid one replaces address and token.
         qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(configPath()));
+        writeFile(configPath(), R"({"port": 0, "token": "x"})");
+        connection.refreshConfiguration();
+        QCOMPARE(connection.bridgeURL() + ' ' + connection.token(), simulator.bridgeURL() + ' ' + simulator.token());
+        writeFile(configPath(), QJsonDocument(QJsonObject{{"port", simulator.port()}, {"token", "not-the-token"}}).toJson());
         connection.refreshConfiguration();
         QCOMPARE(send(connection, "/v1/browser/search?query=reverb")->error, keyMismatch);
         QCOMPARE(runCheck(connection), checkEvents(false));
     }
-
     void answersAreMapped_data()
     {
         // body: sent as POST when present
@@ -118,37 +120,28 @@ private slots:
         const std::optional<QJsonObject> get, load = QJsonObject{{"uri", "query:A#b c/日本"}};
         QTest::newRow("ok") << S::json(200, R"({"ok":true,"data":{"items":[]}})") << get << object(R"({"items":[]})") << none;
         QTest::newRow("load ok") << S::json(200, R"({"ok":true,"data":{"loaded":true}})") << load << object(R"({"loaded":true})") << none;
-        QTest::newRow("ok without data") << S::json(200, R"({"ok":true})") << get << QJsonObject() << none;
         QTest::newRow("data not an object") << S::json(200, R"({"ok":true,"data":[1]})") << get << QJsonObject() << none;
         QTest::newRow("500 though ok") << S::json(500, R"({"ok":true,"data":{"loaded":true}})") << load << QJsonObject() << incomplete;
-        QTest::newRow("500 with message") << S::json(500, R"({"ok":true,"error":{"message":"Says no."}})") << get << QJsonObject() << "Says no.";
         QTest::newRow("400 with message") << S::json(400, R"({"ok":false,"error":{"code":"x","message":"Too long."}})") << get << QJsonObject() << "Too long.";
-        QTest::newRow("unauthorised 401") << S::json(401, R"({"ok":false,"error":{"code":"unauthorised","message":"M"}})") << get << QJsonObject() << keyMismatch;
         QTest::newRow("unauthorised with challenge") << S::json(401, R"({"ok":false,"error":{"code":"unauthorised"}})", "WWW-Authenticate: Bearer\r\n")
                                                      << load << QJsonObject() << keyMismatch;
         QTest::newRow("unauthorised 200") << S::json(200, R"({"ok":false,"error":{"code":"unauthorised"}})") << get << QJsonObject() << keyMismatch;
-        QTest::newRow("ok false, no error") << S::json(200, R"({"ok":false,"data":{}})") << get << QJsonObject() << incomplete;
         QTest::newRow("ok not a boolean") << S::json(200, R"({"ok":"true","data":{}})") << get << QJsonObject() << incomplete;
         QTest::newRow("message not text") << S::json(404, R"({"ok":false,"error":{"message":42}})") << get << QJsonObject() << incomplete;
-        QTest::newRow("error not an object") << S::json(500, R"({"ok":false,"error":"text"})") << get << QJsonObject() << incomplete;
         QTest::newRow("not JSON") << S::json(200, "<html>ok</html>") << get << QJsonObject() << incomplete;
         QTest::newRow("JSON array") << S::json(200, R"([{"ok":true}])") << get << QJsonObject() << incomplete;
         QTest::newRow("redirect not followed") << S::json(307, "{}", "Location: /v1/health\r\n") << get << QJsonObject() << incomplete;
         // Qt sends a request again when the connection closes before any answer: never a load.
         QTest::newRow("load closed unanswered") << S::close() << load << QJsonObject() << unavailable;
-        // A silent bridge ends at the request's own time-out; a trickling one, whose every byte
-        // restarts that time-out, at the whole-request limit.
+        // Silence ends at the request's time-out; a trickle, each byte restarting it, at the whole-request limit.
         QTest::newRow("silent") << S::hang() << load << QJsonObject() << timedOut;
         QTest::newRow("trickling") << S::trickle() << load << QJsonObject() << timedOut;
     }
-
     void answersAreMapped()
     {
-        QFETCH(S::Response, response); QFETCH(std::optional<QJsonObject>, body); QFETCH(QJsonObject, data);
-        QFETCH(QString, error);
+        QFETCH(S::Response, response); QFETCH(std::optional<QJsonObject>, body); QFETCH(QJsonObject, data); QFETCH(QString, error);
         S server;
-        server.script << response;
-        server.fallback = response;
+        server.fallback = response; // also for a request sent again
         const auto connection = connectionTo(server);
         connection->setResourceTimeout(3000);
         const QString path = body ? "/v1/load" : "/v1/browser/search?query=x";
@@ -159,27 +152,22 @@ private slots:
         QCOMPARE(answer->calls, 1);
         QCOMPARE(server.requests.size(), 1);
         const auto &request = server.requests.first();
-        QCOMPARE(request.method, body ? "POST" : "GET");
-        QCOMPARE(request.target, path.toUtf8());
-        QCOMPARE(request.header("Authorization"), "Bearer t0ken");
-        QCOMPARE(request.header("Cookie"), std::nullopt);
-        QCOMPARE(request.body, body ? QJsonDocument(*body).toJson(QJsonDocument::Compact) : QByteArray());
-        QCOMPARE(request.header("Content-Type"), body ? std::optional<QByteArray>("application/json") : std::nullopt);
+        const auto headers = [&](const QByteArray &name) { return name + '=' + request.header(name).value_or("<none>") + ' '; };
+        QCOMPARE(request.method + ' ' + request.target + ' ' + headers("Authorization") + headers("Cookie") + headers("Content-Type") + request.body,
+                 (body ? "POST " : "GET ") + path.toUtf8() + " Authorization=Bearer t0ken Cookie=<none> Content-Type=" +
+                     (body ? "application/json " + QJsonDocument(*body).toJson(QJsonDocument::Compact) : "<none> "));
     }
 
     // Only loopback addresses are ever contacted; a closed port is unavailable.
     void addresses_data()
     {
-        // bridgeURL: %1 is the server's port, %2 a closed one
-        addColumns<QString, QString, QString>({"bridgeURL", "path", "error"});
+        addColumns<QString, QString, QString>({"bridgeURL", "path", "error"}); // %1: the server's port, %2: a closed one
         const QString health = "/v1/health";
         QTest::newRow("127.0.0.1") << "http://127.0.0.1:%1" << health << QString();
         QTest::newRow("localhost") << "http://localhost:%1" << health << QString();
         QTest::newRow("closed port") << "http://127.0.0.1:%2" << health << unavailable;
         QTest::newRow("https") << "https://127.0.0.1:%1" << health << localOnly;
-        QTest::newRow("websocket scheme") << "ws://127.0.0.1:%1" << health << localOnly;
         QTest::newRow("any address") << "http://0.0.0.0:%1" << health << localOnly;
-        QTest::newRow("other loopback address") << "http://127.0.0.2:%1" << health << localOnly;
         QTest::newRow("name ending like loopback") << "http://127.0.0.1.nip.io:%1" << health << localOnly;
         QTest::newRow("user info") << "http://127.0.0.1@0.0.0.0:%1" << health << localOnly;
         QTest::newRow("path moves the host") << "http://127.0.0.1" << "@0.0.0.0:%1/v1/health" << localOnly;
@@ -189,7 +177,6 @@ private slots:
             if (!address.isLoopback() && address.protocol() == QAbstractSocket::IPv4Protocol)
                 QTest::newRow(qPrintable("this machine " + address.toString())) << "http://" + address.toString() + ":%1" << health << localOnly;
     }
-
     void addresses()
     {
         QFETCH(QString, bridgeURL); QFETCH(QString, path); QFETCH(QString, error);
@@ -204,17 +191,14 @@ private slots:
         connection.setBridgeURL(QString(bridgeURL).replace("%1", port).replace("%2", closedPort));
         connection.setToken("secret");
         const auto answer = send(connection, QString(path).replace("%1", port), QJsonObject{{"uri", "u"}}, 5, false);
-        if (error == localOnly)
-            QCOMPARE(answer->calls, 1); // refused before request() returned
+        if (error == localOnly) QCOMPARE(answer->calls, 1); // refused before request() returned
         QVERIFY(QTest::qWaitFor([&] { return answer->calls == 1; }, 10000));
         QCOMPARE(answer->error.value_or(QString()), error);
-        if (error.isEmpty())
-            return;
+        if (error.isEmpty()) return;
         QCOMPARE(runCheck(connection), checkEvents(false));
         QTest::qWait(100);
         QCOMPARE(server.connections, 0);
     }
-
     void checkSteps_data()
     {
         addColumns<QString, QList<S::Response>, bool, int>({"token", "script", "connected", "requests"});
@@ -223,13 +207,11 @@ private slots:
         const auto health = [](const QByteArray &data) { return S::json(200, R"({"ok":true,"data":)" + data + "}"); };
         QTest::newRow("accepted") << "t" << QList{healthy, accepted} << true << 2;
         QTest::newRow("not configured") << "t" << QList{health(R"({"configured":false})"), accepted} << false << 1;
-        QTest::newRow("configured missing") << "t" << QList{health("{}"), accepted} << false << 1;
         QTest::newRow("configured as text") << "t" << QList{health(R"({"configured":"true"})"), accepted} << false << 1;
         QTest::newRow("health failed") << "t" << QList{S::json(503, R"({"ok":false})"), accepted} << false << 1;
         QTest::newRow("empty token") << "" << QList{healthy, accepted} << false << 1;
         QTest::newRow("empty query accepted") << "t" << QList{healthy, health(R"({"items":[]})")} << false << 2;
         QTest::newRow("token refused") << "t" << QList{healthy, S::json(401, R"({"ok":false,"error":{"code":"unauthorised"}})")} << false << 2;
-        QTest::newRow("400 not JSON") << "t" << QList{healthy, S::json(400, "invalid_request")} << false << 2;
         QTest::newRow("400 other code") << "t" << QList{healthy, S::json(400, R"({"ok":false,"error":{"code":"bad"}})")} << false << 2;
         QTest::newRow("invalid_request with 422") << "t" << QList{healthy, S::json(422, R"({"ok":false,"error":{"code":"invalid_request"}})")} << false << 2;
     }
@@ -248,24 +230,8 @@ private slots:
         QCOMPARE(server.requests.size(), 2 + requests);
         QCOMPARE(server.requests.value(2).target, "/v1/health");
         QCOMPARE(server.requests.value(2).header("Authorization").value_or("<none>").trimmed(), ("Bearer " + token.toUtf8()).trimmed());
-        if (requests == 2) {
-            const auto &second = server.requests.value(3);
-            QCOMPARE(second.method + ' ' + second.target, "GET /v1/browser/search?query=");
-            QCOMPARE(second.header("Authorization"), "Bearer " + token.toUtf8());
-        }
-    }
-
-    void refreshKeepsSettingsWithoutAValidFile()
-    {
-        VintrelleNativeConnection connection;
-        connection.setBridgeURL("http://localhost:1234");
-        connection.setToken("from-library");
-        writeFile(configPath(), R"({"port": 0, "token": "x"})");
-        connection.refreshConfiguration();
-        QCOMPARE(connection.bridgeURL() + ' ' + connection.token(), "http://localhost:1234 from-library");
-        writeFile(configPath(), R"({"token": "fresh"})");
-        connection.refreshConfiguration();
-        QCOMPARE(connection.bridgeURL() + ' ' + connection.token(), "http://127.0.0.1:45873 fresh");
+        if (requests == 2)
+            QCOMPARE(server.requests[3].method + ' ' + server.requests[3].target + ' ' + server.requests[3].header("Authorization").value_or("<none>"), "GET /v1/browser/search?query= Bearer " + token.toUtf8());
     }
 };
 

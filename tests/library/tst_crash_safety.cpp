@@ -14,13 +14,10 @@ const QJsonObject savedStates[2] = {stateWith(generatedCategories(200, 6000)), s
 int saveLoop(const char *path)
 {
     VintrelleNativeStore store(QString::fromLocal8Bit(path));
-    std::puts("saving");
-    std::fflush(stdout);
     for (unsigned turn = 1;; ++turn) { // the parent saved the first one already
-        if (!store.commit(savedStates[turn % 2], nullptr))
-            return 1;
-        std::puts("saved");
+        std::puts(turn == 1 ? "saving" : "saved");
         std::fflush(stdout);
+        if (!store.commit(savedStates[turn % 2], nullptr)) return 1;
     }
 }
 
@@ -48,8 +45,7 @@ private slots:
             int saved = -1;
             while (saved < 3 && saver.waitForReadyRead(30000))
                 while (saver.canReadLine())
-                    if (saver.readLine().startsWith("saved") && ++saved == 0)
-                        timer.start();
+                    if (saver.readLine().startsWith("saved") && ++saved == 0) timer.start();
             QCOMPARE(saved, 3);
             saveMs = timer.elapsed() / 3;
             saver.kill();
@@ -81,8 +77,7 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    if (argc == 3 && qstrcmp(argv[1], "--save-loop") == 0)
-        return saveLoop(argv[2]);
+    if (argc == 3 && qstrcmp(argv[1], "--save-loop") == 0) return saveLoop(argv[2]);
     QCoreApplication application(argc, argv);
     TestCrashSafety test;
     return QTest::qExec(&test, argc, argv);

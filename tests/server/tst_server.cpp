@@ -42,8 +42,7 @@ bool refusesConnections(quint16 port)
     return !socket.waitForConnected(5000) && socket.error() == QAbstractSocket::ConnectionRefusedError;
 }
 
-// True once the kernel holds no connection waiting to be accepted on 127.0.0.1:`port`, which is
-// how a test knows that the server has taken a connection into its hands.
+// True once no connection waits in the kernel's accept queue of 127.0.0.1:`port`: the server has taken it.
 bool acceptQueueEmpty(quint16 port)
 {
     const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
@@ -68,7 +67,6 @@ class ServerTest : public QObject
     QString resource(const QString &name) const { return m_home.path("launcher/" + name); }
     QString environmentFile() const { return m_home.path("env/config.json"); }
     QString standardFile() const { return m_home.home() + "/Music/Ableton/User Library/Remote Scripts/VintrelleBridge/config.json"; }
-    QString userLibraryFile() const { return m_home.path("User Library/Remote Scripts/VintrelleBridge/config.json"); }
 
 private slots:
     void initTestCase()
@@ -89,8 +87,7 @@ private slots:
     // The parser alone, for the fine points of what counts as our own origin.
     void parse_data()
     {
-        // method: what was understood, also of a refused request
-        addColumns<QByteArray, int, QByteArray, QByteArray>({"bytes", "status", "method", "path"});
+        addColumns<QByteArray, int, QByteArray, QByteArray>({"bytes", "status", "method", "path"}); // also what a refusal understood
         const auto row = [](const QByteArray &tag, const QByteArray &bytes, int status, const QByteArray &method = "GET", const QByteArray &path = "/") {
             QTest::newRow(tag.constData()) << bytes << status << method << path;
         };
@@ -107,11 +104,9 @@ private slots:
         row("host only in body", request("GET / HTTP/1.1", "X: y\r\n") + host + "\r\n", 403);
         row("repeated header in body", request("GET / HTTP/1.1") + host, 200);
         row("two parts", request("GET /"), 400, {}, {});
-        row("four parts", request("GET / HTTP/1.1 x"), 400, {}, {});
         row("double space", request("GET  / HTTP/1.1"), 400, {}, {});
         row("no blank line", "GET / HTTP/1.1\r\n" + host, 400);
         row("bare line feeds", "GET / HTTP/1.1\nHost: 127.0.0.1:48123\n\n", 400, {}, {});
-        row("empty", "", 400, {}, {});
         row("only blank line", "\r\n\r\n", 400, {}, {});
         row("not UTF-8", request("GET /\xff HTTP/1.1"), 400, {}, {});
         row("host in two cases", request("GET / HTTP/1.1", host + "HOST: 127.0.0.1:48123\r\n"), 400);
@@ -134,7 +129,6 @@ private slots:
         row("at the limit", padded(VintrelleHttpRequest::limit), 431);
         row("at the limit, not UTF-8", QByteArray(VintrelleHttpRequest::limit, '\xff'), 431, {}, {});
     }
-
     void parse()
     {
         QFETCH(QByteArray, bytes); QFETCH(int, status); QFETCH(QByteArray, method); QFETCH(QByteArray, path);
@@ -143,11 +137,9 @@ private slots:
         QCOMPARE(parsed.method, method);
         QCOMPARE(parsed.path, path);
     }
-
     void routes_data()
     {
-        // request: %1 stands for the server's port
-        addColumns<QByteArray, QByteArray>({"request", "expected"});
+        addColumns<QByteArray, QByteArray>({"request", "expected"}); // %1: the server's port
         const QByteArray host = "Host: 127.0.0.1:%1\r\n";
         const auto row = [&](const char *tag, const QByteArray &requestLine, const QByteArray &headers, const QByteArray &expected) {
             QTest::newRow(tag) << requestLine + "\r\n" + headers + "\r\n" << expected;
@@ -159,16 +151,14 @@ private slots:
         row("styles.css", "GET /styles.css HTTP/1.1", host, response(200, "OK", css, "body { margin: 0 }"));
         row("migration page with query", "GET /native-migration?v=2 HTTP/1.1", host, response(200, "OK", html, migrationPage));
         row("HTTP/1.0 and same origin", "GET / HTTP/1.0", host + "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:%1\r\n", response(200, "OK", html, indexPage));
-        for (const char *path : {"/missing", "/index.html/", "/Index.html", "/../launcher/index.html", "/app%2Ejs", "http://127.0.0.1:%1/", "/config.json"})
+        for (const char *path : {"/index.html/", "/Index.html", "/../launcher/index.html", "/app%2Ejs", "http://127.0.0.1:%1/", "/config.json"})
             row(path, "GET " + QByteArray(path) + " HTTP/1.1", host, failed(404, "Not Found"));
         row("POST", "POST / HTTP/1.1", host + "Content-Length: 2\r\n", failed(405, "Method Not Allowed"));
         row("two host headers", "GET / HTTP/1.1", host + host, failed(400, "Bad Request"));
-        row("host localhost", "GET /launcher-config HTTP/1.1", "Host: localhost:%1\r\n", failed(403, "Forbidden"));
         row("HEAD file", "HEAD /app.js HTTP/1.1", host, response(200, "OK", javascript, "console.log('app');", false));
         row("HEAD unknown path", "HEAD /missing HTTP/1.1", host, failed(404, "Not Found", false));
         row("HEAD foreign host", "HEAD / HTTP/1.1", "Host: localhost:%1\r\n", failed(403, "Forbidden", false));
     }
-
     void routes()
     {
         QFETCH(QByteArray, request); QFETCH(QByteArray, expected);
@@ -176,7 +166,6 @@ private slots:
         QCOMPARE(exchange(m_port, request.replace("%1", QByteArray::number(m_port)), &closed), expected);
         QVERIFY(closed);
     }
-
     void filesAreReadOnEveryRequest()
     {
         writeFile(resource("app.js"), "changed();");
@@ -190,41 +179,30 @@ private slots:
         writeFile(resource("app.js"), "console.log('app');");
     }
 
+    // Which file wins is the bridge configuration's test; here: read per request, the user default's file first.
     void launcherConfiguration()
     {
-        const auto served = [this](const QByteArray &body) { return get(m_port, "/launcher-config") == response(200, "OK", json, body); };
-        // Plain literals: moc takes "//" or a backslash inside a raw string for the real thing.
-        const QByteArray fromStandard = "{\"bridgeUrl\":\"http://127.0.0.1:45873\",\"token\":\"standard\"}";
         const QByteArray missing = R"({"error":"Vintrelle Bridge configuration was not found."})";
         QCOMPARE(get(m_port, "/launcher-config"), response(503, "Service Unavailable", json, missing));
         QCOMPARE(get(m_port, "/launcher-config", "HEAD"), response(503, "Service Unavailable", json, missing, false));
-
-        // Looked up on every request: the standard file, the environment's ahead of it, the user
-        // default's ahead of both; invalid ones are passed over.
-        writeFile(standardFile(), R"({"token": "standard"})");
-        QVERIFY(served(fromStandard));
-        writeFile(environmentFile(), "{\"port\": 45999, \"token\": \"from \\\"env\\\"\"}");
-        QVERIFY(served("{\"bridgeUrl\":\"http://127.0.0.1:45999\",\"token\":\"from \\\"env\\\"\"}"));
-        writeFile(userLibraryFile(), R"({"port": 1234, "token": "user"})");
+        // Plain literals: moc takes "//" or a backslash inside a raw string for the real thing.
+        writeFile(standardFile(), "{\"port\": 45999, \"token\": \"from \\\"standard\\\"\"}");
+        const QByteArray fromStandard = "{\"bridgeUrl\":\"http://127.0.0.1:45999\",\"token\":\"from \\\"standard\\\"\"}";
+        QCOMPARE(get(m_port, "/launcher-config"), response(200, "OK", json, fromStandard));
+        writeFile(m_home.path("User Library/Remote Scripts/VintrelleBridge/config.json"), R"({"port": 1234, "token": "user"})");
         QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home.path("User Library"));
-        QVERIFY(served("{\"bridgeUrl\":\"http://127.0.0.1:1234\",\"token\":\"user\"}"));
-        writeFile(userLibraryFile(), R"({"port": 65536, "token": "user"})");
-        writeFile(environmentFile(), R"({"port": 45999, "token": ""})");
-        QVERIFY(served(fromStandard));
-        QCOMPARE(m_server->configuration(), std::optional(fromStandard));
+        QCOMPARE(get(m_port, "/launcher-config"), response(200, "OK", json, "{\"bridgeUrl\":\"http://127.0.0.1:1234\",\"token\":\"user\"}"));
         QSettings("Vintrelle", "Vintrelle").remove("VintrelleUserLibrary");
+        QCOMPARE(m_server->configuration(), std::optional(fromStandard));
     }
 
-    // Dropped without any answer once the 2-second window has passed, and the next client waits
-    // in line meanwhile; a trickle does not stretch the window.
+    // Dropped unanswered after 2 seconds while the next client waits in line; a trickle does not stretch the window.
     void incompleteClientsAreDropped_data()
     {
         addColumns<QByteArray, bool>({"sent", "trickled"});
-        QTest::newRow("nothing") << QByteArray() << false;
         QTest::newRow("head without its blank line") << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%1\r\n") << false;
         QTest::newRow("one byte every 200 ms") << QByteArray("GET / HTTP/1.1\r\nHost: 127.0.0.1:%1\r\nX-Slow: " + QByteArray(100, 'a')) << true;
     }
-
     void incompleteClientsAreDropped()
     {
         QFETCH(QByteArray, sent); QFETCH(bool, trickled);
@@ -252,7 +230,6 @@ private slots:
         QVERIFY(closed);
         QVERIFY2(timer.elapsed() >= 1900 && timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
     }
-
     void clientsThatMisbehaveDoNotStopIt()
     {
         {
@@ -279,8 +256,7 @@ private slots:
         QCOMPARE(get(m_port, "/"), response(200, "OK", html, indexPage));
     }
 
-    // stop() closes the listening socket at once and returns once the connection in progress has
-    // its answer; the port then serves again, and a port in use is an error with the system's text.
+    // stop() closes the listener at once and returns once the open connection is answered; a taken port is an error.
     void stopAndRestart()
     {
         VintrelleServer server(m_home.path("launcher"), {});

@@ -1,5 +1,4 @@
-// A real browser engine attacks the launcher server from other origins (another loopback port, a
-// DNS-rebinding host): the server itself must refuse every request the engine makes for them.
+// A real browser engine attacks the launcher server from other origins: the server must refuse every such request.
 
 #include "VintrelleTestSupport.h"
 #include "VintrelleServer.h"
@@ -16,8 +15,7 @@ namespace {
 
 const QByteArray secret = "attack-target-token-5b0e";
 
-// Every way a page can ask for a cross-origin resource, run in order; window.attackDone turns
-// true once all have ended.
+// Every way a page can ask for a cross-origin resource, in turn; window.attackDone turns true at the end.
 QByteArray attackPage(const QByteArray &target)
 {
     return R"(<!doctype html><meta charset="utf-8"><body><script>
@@ -44,8 +42,7 @@ const loaded = element => new Promise(resolve => {
 std::unique_ptr<VintrelleScriptedServer> pageServer(const QByteArray &html)
 {
     auto server = std::make_unique<VintrelleScriptedServer>();
-    server->fallback.bytes = "HTTP/1.1 200 X\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(html.size()) +
-                             "\r\nConnection: close\r\n\r\n" + html;
+    server->fallback.bytes = "HTTP/1.1 200 X\r\nContent-Type: text/html\r\nContent-Length: " + QByteArray::number(html.size()) + "\r\nConnection: close\r\n\r\n" + html;
     return server;
 }
 
@@ -71,10 +68,7 @@ class ServerBrowserTest : public QObject
     {
         QVariant result;
         QEventLoop loop;
-        m_page->runJavaScript(script, [&](const QVariant &value) {
-            result = value;
-            loop.quit();
-        });
+        m_page->runJavaScript(script, [&](const QVariant &value) { result = value, loop.quit(); });
         QTimer::singleShot(5000, &loop, &QEventLoop::quit);
         loop.exec();
         return result;
@@ -93,18 +87,10 @@ private slots:
         m_profile = new QWebEngineProfile(this);
         m_page = new QWebEnginePage(m_profile, this);
     }
-
-    void cleanupTestCase()
-    {
-        delete m_page;
-        delete m_profile;
-    }
-
+    void cleanupTestCase() { delete m_page; delete m_profile; }
     void browserRequestsFromOtherOriginsAreRefused()
     {
-        // The browser's own rules already hide cross-origin answers, so a page cannot tell whether the
-        // server refused. The attack targets a recorder instead, and the exact requests the engine
-        // sent are replayed to the server with only the port swapped.
+        // The browser hides cross-origin answers anyway, so the attack targets a recorder and its requests are replayed.
         const auto recorder = pageServer("");
         const QByteArray recordedHost = "127.0.0.1:" + QByteArray::number(recorder->port());
         const auto attacker = pageServer(attackPage("http://" + recordedHost));
@@ -121,23 +107,16 @@ private slots:
             const QByteArray reply = exchange(m_server->port(), head);
             QVERIFY2(reply.startsWith("HTTP/1.1 403 Forbidden\r\n"), head.constData());
             QVERIFY(!reply.contains(secret));
-            // Without the headers that give the origin away, the same request would be served:
-            // the refusal comes from them.
+            // Without the headers that give the origin away, the same request is served: they cause the refusal.
             QByteArray bare;
-            for (const QByteArray &line : head.split('\n')) {
-                const QByteArray lower = line.toLower();
-                if (!lower.startsWith("origin:") && !lower.startsWith("sec-fetch-site:"))
-                    bare += line + '\n';
-            }
+            for (const QByteArray &line : head.split('\n'))
+                bare += line.toLower().startsWith("origin:") || line.toLower().startsWith("sec-fetch-site:") ? "" : line + '\n';
             QVERIFY2(exchange(m_server->port(), bare).contains(secret), bare.constData());
         }
     }
-
     void dnsRebindingIsRefused()
     {
-        // The engine resolves evil.example to 127.0.0.1 (see main), as a rebinding attacker's DNS
-        // would: the page's origin is then http://evil.example:<server port>, and to the browser the
-        // configuration is a same-origin resource it would happily hand to the page.
+        // evil.example resolves to 127.0.0.1 (see main), as under DNS rebinding: the configuration looks same-origin.
         const QString origin = QString("http://evil.example:%1").arg(m_server->port());
         QVERIFY(load(QUrl(origin + "/native-migration"), false)); // an error status fails the load
         QCOMPARE(m_page->url(), QUrl(origin + "/native-migration"));
@@ -147,7 +126,6 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!evaluate("window.rebound").isNull(), 20000);
         QCOMPARE(evaluate("window.rebound").toString(), QString("403 Request failed (403)."));
     }
-
     void shippedPageKeepsTheTokenToItself()
     {
         VintrelleServer server(VintrelleServer::defaultResourcePath(), m_server->configPaths());
@@ -162,19 +140,15 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    // Headless Chromium as root without a GPU. The engine ignores the application's arguments when
-    // QTWEBENGINE_CHROMIUM_FLAGS is set and splits that variable at spaces, which the resolver rule
-    // contains: so every flag travels as an argument.
+    // Headless Chromium as root without GPU. QTWEBENGINE_CHROMIUM_FLAGS would hide the arguments and split at spaces.
     qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     QTemporaryDir runtime, config; // settings of this test stay in a folder of its own
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
     qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
     QByteArrayList flags{"--webEngineArgs", "--disable-gpu", "--no-sandbox", "--host-resolver-rules=MAP evil.example 127.0.0.1"};
     QList<char *> arguments(argv, argv + argc);
-    for (QByteArray &flag : flags)
-        arguments << flag.data();
+    for (QByteArray &flag : flags) arguments << flag.data();
     int applicationArgc = int(arguments.size());
     arguments << nullptr;
     QGuiApplication application(applicationArgc, arguments.data());
