@@ -33,9 +33,9 @@ addEventListener('vintrelle-message', e => {
 let sets = 0, last;
 Object.defineProperty(window, 'vintrelleScreenGeometry', {set(v) { sets++; last = v; }, get() { return last; }});
 window.geometrySets = () => sets;
-window.calls = [];
-window.receiveLibraryFile = text => calls.push('file:' + (text.length > 4096 ? 'length ' + text.length : text));
-window.libraryFileStatus = message => calls.push('status:' + message);
+const called = call => window.webkit.messageHandlers.vintrelle.postMessage({action: 'called', call});
+window.receiveLibraryFile = text => called('file:' + (text.length > 4096 ? 'length ' + text.length : text));
+window.libraryFileStatus = message => called('status:' + message);
 window.vintrelleNativeCommand = command => {
   switch (command.op) {
   case 'echo': return {echo: command.value};
@@ -391,24 +391,16 @@ private slots:
             files.exportLibrary(QString(request.section(' ', 0, 0).toInt(), 'x'));
         else
             postFromPage(request);
-        // Collects what the page's functions got until as many calls as expected have arrived.
-        QStringList got;
-        auto collect = [&] {
-            const qsizetype before = received.count();
-            postFromPage("{action:'calls',calls:calls.splice(0)}");
-            if (!QTest::qWaitFor([&] { return received.count() > before; }, 10000))
-                return false;
+        const auto got = [&] {
+            QStringList got;
             for (const QList<QVariant> &message : std::as_const(received))
-                if (message.at(0).toJsonObject()["action"].toString() == "calls")
-                    for (const QJsonValue &call : message.at(0).toJsonObject()["calls"].toArray())
-                        got << call.toString();
-            received.clear();
-            return got.size() >= calls.size();
+                if (message.at(0).toJsonObject()["action"].toString() == "called")
+                    got << message.at(0).toJsonObject()["call"].toString();
+            return got;
         };
-        QVERIFY(QTest::qWaitFor(collect, 30000));
-        QTest::qWait(200);
-        collect(); // nothing more may come
-        QCOMPARE(got, calls);
+        QTRY_VERIFY_WITH_TIMEOUT(got().size() >= calls.size(), 30000);
+        QTest::qWait(200); // nothing more may come
+        QCOMPARE(got(), calls);
         QCOMPARE(QFileInfo(path).isFile() ? readFile(path) : QByteArray("<none>"), after);
         QCOMPARE(asked, calls.first() == "status:Library export is too large." ? 0 : 1); // never asked for text that cannot be exported
     }
