@@ -41,21 +41,10 @@ public:
 };
 #endif
 
-// The names of the processes whose parent is `pid`.
+// The names (first 15 characters) of the processes whose parent is `pid`.
 inline QStringList childProcesses(qint64 pid)
 {
-    QStringList names;
-    for (const QString &entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        // "pid (name) state ppid ...": the name may hold spaces, so split after the last ')'.
-        const QByteArray stat = readFile("/proc/" + entry + "/stat");
-        const qsizetype open = stat.indexOf('('), close = stat.lastIndexOf(')');
-        if (open < 0 || close < open)
-            continue;
-        const QList<QByteArray> fields = stat.mid(close + 2).split(' ');
-        if (fields.size() > 1 && fields[1].toLongLong() == pid)
-            names << QString::fromLatin1(stat.mid(open + 1, close - open - 1));
-    }
-    return names;
+    return outputOf("pgrep", {"-l", "-P", QString::number(pid)}).replace(QRegularExpression("^\\d+ ", QRegularExpression::MultilineOption), "").split('\n', Qt::SkipEmptyParts);
 }
 
 // A saved library with one category "Synths" holding "Pad Machine" (id E1), and this bridge.

@@ -6,7 +6,6 @@
 #include "VintrelleNativeWelcome.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleScriptedServer.h"
-#include "VintrelleWelcomeArt.h"
 #include "VintrelleWelcomeStatus.h"
 #include "VintrelleWindowActions.h"
 
@@ -50,39 +49,9 @@ private slots:
     void initTestCase() { m_home.apply(); }
     void init() { writeLibrary(); }
 
-    // The check at once after the library is ready reaches the headers through one signal.
-    void connectionStateReachesTheHeaders_data()
-    {
-        addColumns<QList<QByteArray>, QString, bool>({"answers", "token", "connected"}); // answers empty: nothing listens
-        QTest::newRow("bridge answers") << QList<QByteArray>{healthy, refusedEmptyQuery} << "secret" << true;
-        QTest::newRow("nothing listens") << QList<QByteArray>{} << "secret" << false;
-        QTest::newRow("bridge not configured") << QList<QByteArray>{R"({"ok":true,"data":{"configured":false}})"} << "secret" << false;
-        QTest::newRow("no token in the library") << QList<QByteArray>{healthy, refusedEmptyQuery} << "" << false;
-    }
-    void connectionStateReachesTheHeaders()
-    {
-        QFETCH(QList<QByteArray>, answers); QFETCH(QString, token); QFETCH(bool, connected);
-        S bridge;
-        for (int check = 0; check < 2 && !answers.isEmpty(); ++check) {
-            bridge.script << S::json(200, answers.first());
-            if (answers.size() > 1)
-                bridge.script << S::json(400, answers.at(1));
-        }
-        writeLibrary(answers.isEmpty() ? "http://127.0.0.1:9" : bridge.url(), token);
-        VintrelleAppDelegate delegate;
-        QSignalSpy changed(&delegate, &VintrelleAppDelegate::quickMenuConnectedChanged);
-        delegate.launch();
-        QTRY_COMPARE(changed.size(), 1);
-        QCOMPARE(changed.first().first().toBool(), connected);
-        QCOMPARE(delegate.quickMenuConnected(), connected);
-        delegate.connection()->check([](bool) {}); // the same outcome again tells nobody
-        QTest::qWait(100);
-        QCOMPARE(changed.size(), 1);
-    }
-
     // With --welcome the welcome window replaces the first menu. Its status and connect button
-    // follow the bridge, and the button opens the settings; toggling hides it and opens nothing;
-    // Escape on it returns to the menu.
+    // follow the bridge (one signal per change), and the button opens the settings; toggling hides
+    // it and opens nothing; Escape on it returns to the menu.
     void welcomeReplacesTheFirstMenu()
     {
         S bridge;
@@ -91,21 +60,23 @@ private slots:
         writeLibrary(bridge.url());
         auto delegate = launched(true);
         QVERIFY(delegate);
+        QSignalSpy changed(delegate.get(), &VintrelleAppDelegate::quickMenuConnectedChanged); // the first check is still on its way
         int settingsOpened = 0;
         delegate->openSettingsWindow = [&settingsOpened] { ++settingsOpened; };
         QTRY_VERIFY(delegate->welcome() && delegate->welcome()->isVisible());
         VintrelleNativeWelcome *welcome = delegate->welcome();
-        QVERIFY(welcome->art()->isAnimating());
-        QTRY_COMPARE(welcome->connectButton()->text(), QStringLiteral("CONNECTED TO ABLETON ✓"));
-        QVERIFY(welcome->header()->connected() && !welcome->header()->isPulsing());
+        QTRY_VERIFY(welcome->header()->connected() && welcome->connectButton()->text() == QStringLiteral("CONNECTED TO ABLETON ✓"));
         delegate->connection()->check([](bool) {});
-        QTRY_COMPARE(welcome->connectButton()->text(), QStringLiteral("CONNECT TO ABLETON"));
-        QVERIFY(!welcome->header()->connected() && welcome->header()->isPulsing());
+        QTRY_VERIFY(!welcome->header()->connected() && welcome->connectButton()->text() == QStringLiteral("CONNECT TO ABLETON"));
+        delegate->connection()->check([](bool) {}); // the same outcome again tells nobody
+        QTest::qWait(100);
+        QCOMPARE(changed, (QList<QList<QVariant>>{{true}, {false}}));
+        QVERIFY(!delegate->quickMenuConnected());
         QTest::mouseClick(welcome->connectButton(), Qt::LeftButton);
         QCOMPARE(settingsOpened, 1);
 
         delegate->toggleVintrelle();
-        QVERIFY(!welcome->isVisible() && !welcome->art()->isAnimating());
+        QVERIFY(!welcome->isVisible());
         delegate->showWelcomeWindow();
         QVERIFY(welcome->isVisible());
         QTest::qWait(20);
@@ -212,20 +183,17 @@ private slots:
     // else shows "Plug-in not confirmed", offering the settings only once they exist.
     void launchedPlugInOutcomes_data()
     {
-        addColumns<QString, QByteArray, bool, QString, QString>({"entry", "bridgeAnswer", "settingsWindow", "press", "alert"}); // alert empty: none
-        const QByteArray loaded = R"({"ok":true,"data":{"loaded":true}})", notLoaded = R"({"ok":true,"data":{"loaded":false}})";
-        const QString notConfirmed = "Request sent, but loading was not confirmed. Check the selected Ableton track before trying again.";
-        QTest::newRow("confirmed") << "E1" << loaded << true << "" << "";
-        QTest::newRow("not confirmed, no settings window yet") << "E1" << notLoaded << false << "OK" << notConfirmed;
-        QTest::newRow("not confirmed, Connection Settings") << "E1" << notLoaded << true << "Connection Settings" << notConfirmed;
-        QTest::newRow("not confirmed, alert closed without a button") << "E1" << notLoaded << true << "" << notConfirmed;
-        QTest::newRow("entry gone") << "E9" << loaded << true << "OK" << "Plug-in is no longer available.";
+        addColumns<bool, bool, QString>({"loaded", "settingsWindow", "press"}); // loaded: no alert
+        QTest::newRow("confirmed") << true << true << "";
+        QTest::newRow("not confirmed, no settings window yet") << false << false << "OK";
+        QTest::newRow("not confirmed, Connection Settings") << false << true << "Connection Settings";
+        QTest::newRow("not confirmed, alert closed without a button") << false << true << "";
     }
     void launchedPlugInOutcomes()
     {
-        QFETCH(QString, entry); QFETCH(QByteArray, bridgeAnswer); QFETCH(bool, settingsWindow); QFETCH(QString, press); QFETCH(QString, alert);
+        QFETCH(bool, loaded); QFETCH(bool, settingsWindow); QFETCH(QString, press);
         S bridge;
-        bridge.fallback = S::json(200, bridgeAnswer);
+        bridge.fallback = S::json(200, loaded ? R"({"ok":true,"data":{"loaded":true}})" : R"({"ok":true,"data":{"loaded":false}})");
         writeLibrary(bridge.url());
         auto delegate = launched();
         QVERIFY(delegate);
@@ -239,12 +207,13 @@ private slots:
         delegate->addSecondaryWindow(&editor);
         editor.show();
 
-        auto answered = alert.isEmpty() ? nullptr : pressInNextModal(press);
-        delegate->launchQuickMenuItem(entry);
+        auto answered = loaded ? nullptr : pressInNextModal(press);
+        delegate->launchQuickMenuItem("E1");
         QVERIFY(!delegate->connection()->loading()); // nothing is sent inside the menu action
         if (answered) {
             QTRY_VERIFY(answered->seen);
-            QCOMPARE(answered->text + ' ' + answered->informativeText, "Plug-in not confirmed " + alert);
+            QCOMPARE(answered->text + ' ' + answered->informativeText, "Plug-in not confirmed Request sent, but loading was not confirmed. "
+                                                                       "Check the selected Ableton track before trying again.");
             QCOMPARE(answered->buttons, settingsWindow ? QStringList({"OK", "Connection Settings"}) : QStringList({"OK"}));
         } else {
             QTRY_VERIFY(!editor.isVisible());
@@ -285,7 +254,6 @@ private slots:
         QVERIFY(!delegate->editor()->isVisible() && !delegate->isQuickMenuOpen());
         settings->selectPane(VintrelleNativeSettings::libraryPane);
         settings->addStarterCategories();
-        QCOMPARE(settings->status()->text(), QStringLiteral("Default categories are ready. Undo changes in Edit."));
         QVERIFY(delegate->quickMenuCategories().size() > 1); // the change reached the quick menu
         settings->hide();
         settingsAction->trigger();
@@ -307,7 +275,6 @@ private slots:
         auto chooser = answerNextModal([&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             QVERIFY(dialog && dialog->fileMode() == QFileDialog::Directory);
-            QCOMPARE(dialog->labelText(QFileDialog::Accept), QStringLiteral("Install Here"));
             auto *message = dialog->findChild<QLabel *>("vintrelleChooserMessage");
             QVERIFY(message && message->text().startsWith("Choose your Ableton User Library folder."));
             dialog->setDirectory(m_home.path());

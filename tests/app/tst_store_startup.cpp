@@ -1,6 +1,5 @@
-// Store start-up against the real browser engine: the file path that never starts the engine,
-// migration out of the launcher page's storage, untrusted pages and frames, a busy launcher port,
-// and what the launcher page exchanges with the program while the library is not ready.
+// Store start-up in the real browser engine: the file path without the engine, migration out of the
+// launcher page's storage, untrusted pages and frames, a busy launcher port, and the page's exchanges.
 
 #include "AppTestSupport.h"
 #include "VintrelleMigrationPage.h"
@@ -34,9 +33,9 @@ addEventListener('vintrelle-message', e => {
 let sets = 0, last;
 Object.defineProperty(window, 'vintrelleScreenGeometry', {set(v) { sets++; last = v; }, get() { return last; }});
 window.geometrySets = () => sets;
-window.calls = [];
-window.receiveLibraryFile = text => calls.push('file:' + (text.length > 4096 ? 'length ' + text.length : text));
-window.libraryFileStatus = message => calls.push('status:' + message);
+const called = call => window.webkit.messageHandlers.vintrelle.postMessage({action: 'called', call});
+window.receiveLibraryFile = text => called('file:' + (text.length > 4096 ? 'length ' + text.length : text));
+window.libraryFileStatus = message => called('status:' + message);
 window.vintrelleNativeCommand = command => {
   switch (command.op) {
   case 'echo': return {echo: command.value};
@@ -58,11 +57,7 @@ QByteArray forge(const QByteArray &message)
     return "document.dispatchEvent(new CustomEvent('vintrelle-message',{detail:JSON.stringify(" + message + ")}));";
 }
 
-int webEngineChildren()
-{
-    const QStringList children = childProcesses(::getpid());
-    return int(std::count_if(children.begin(), children.end(), [](const QString &name) { return name.startsWith("QtWebEngine"); }));
-}
+int webEngineChildren() { return int(childProcesses(::getpid()).filter(QRegularExpression("^QtWebEngine")).size()); }
 
 // Runs `script` in `page` and waits for it; false when it failed or never finished.
 bool evaluated(VintrellePageEvaluator *page, const QString &script, int timeout = 10000)
@@ -72,9 +67,8 @@ bool evaluated(VintrellePageEvaluator *page, const QString &script, int timeout 
     return QTest::qWaitFor([&] { return failure != nothingYet; }, timeout) && !failure;
 }
 
-// Writes `items` into the launcher origin's storage under `storagePath` through the program's own
-// page. Done by a child process: the engine lets go of a storage folder only when its process
-// ends, and a clean close is what commits the writes.
+// Writes `items` into the launcher origin's storage through the program's own page, in a child
+// process: the engine commits the writes and lets go of the folder only when its process ends.
 int seedInThisProcess(const QString &storagePath, const QJsonObject &items)
 {
     VintrelleServer server;
@@ -87,12 +81,7 @@ int seedInThisProcess(const QString &storagePath, const QJsonObject &items)
     for (auto item = items.begin(); item != items.end(); ++item)
         script += "localStorage.setItem(..." + QString::fromUtf8(QJsonDocument(QJsonArray{item.key(), item.value()}).toJson(QJsonDocument::Compact)) + "),";
     script += QString("(()=>{if(localStorage.length!==%1)throw new Error('not stored')})()").arg(items.size());
-    if (!evaluated(page.get(), script, 20000))
-        return 3;
-    page.reset();
-    profile.reset();
-    server.stop();
-    return 0;
+    return evaluated(page.get(), script, 20000) ? 0 : 3; // page, profile, then server go, in that order
 }
 
 // A start-up of its own in a fresh home (applied before the start-up reads its paths).
@@ -159,10 +148,8 @@ private slots:
         Startup fixture;
         writeFile(fixture.home.libraryPath(), contents);
         fixture.startup.prepare(); // answers before it returns: no engine, no event loop
-        QCOMPARE(fixture.ready.count(), failure.isEmpty() ? 1 : 0);
-        QCOMPARE(fixture.failed.count(), failure.isEmpty() ? 0 : 1);
-        if (!failure.isEmpty())
-            QVERIFY2(fixture.failed.first().first().toString().startsWith(failure), qPrintable(fixture.failed.first().first().toString()));
+        QCOMPARE(fixture.ready.count() + fixture.failed.count(), 1);
+        QCOMPARE(fixture.failed.isEmpty() ? QString() : fixture.failed.first().first().toString().left(failure.size()), failure);
         QCOMPARE(fixture.startup.isReady(), failure.isEmpty());
         QVERIFY(!fixture.startup.isStarting() && !fixture.startup.migrationPage() && !fixture.startup.hasLauncherServer());
         QCOMPARE(readFile(fixture.home.libraryPath()), contents);
@@ -172,23 +159,23 @@ private slots:
 
     void migration_data()
     {
-        addColumns<QVariantMap, QString, QStringList, QString>({"storage", "failure", "names", "token"});
+        addColumns<QVariantMap, QString, QString>({"storage", "failure", "saved"}); // saved: categories, first id, bridge, token
         const QString newer = R"({"categories":[{"id":"N","name":"Newer","entries":[{"id":"E","label":"Pad","uri":"u"}]}],)"
                               R"("bridgeUrl":"http://127.0.0.1:45999","token":"new"})";
         const QString older = R"({"categories":[{"id":"O","name":"Older"}],"token":7})";
-        QTest::newRow("no previous library: starter categories") << QVariantMap{} << QString() << QStringList{"starter"} << QString();
-        QTest::newRow("newer key wins") << QVariantMap{{"vintrelle-launcher-v2", newer}, {"vintrelle-launcher-v1", older}} << QString() << QStringList{"Newer"} << "new";
-        QTest::newRow("older key alone") << QVariantMap{{"vintrelle-launcher-v1", older}} << QString() << QStringList{"Older"} << QString();
+        QTest::newRow("no previous library: starter categories") << QVariantMap{} << QString() << "16 starter-0 http://127.0.0.1:45873 ";
+        QTest::newRow("newer key wins") << QVariantMap{{"vintrelle-launcher-v2", newer}, {"vintrelle-launcher-v1", older}} << QString() << "1 N http://127.0.0.1:45999 new";
+        QTest::newRow("older key alone") << QVariantMap{{"vintrelle-launcher-v1", older}} << QString() << "1 O http://127.0.0.1:45873 ";
         QTest::newRow("unparsable newer text hides a good older one")
             << QVariantMap{{"vintrelle-launcher-v2", "{\"categories\":["}, {"vintrelle-launcher-v1", older}}
-            << "Your previous library could not be read. Original data is unchanged." << QStringList{} << QString();
+            << "Your previous library could not be read. Original data is unchanged." << QString();
         QTest::newRow("refused by the store") // its own refusals pass through unchanged
             << QVariantMap{{"vintrelle-launcher-v2", "[1,2]"}} << "The previous library could not be read. Its original data is unchanged."
-            << QStringList{} << QString();
+            << QString();
     }
     void migration()
     {
-        QFETCH(QVariantMap, storage); QFETCH(QString, failure); QFETCH(QStringList, names); QFETCH(QString, token);
+        QFETCH(QVariantMap, storage); QFETCH(QString, failure);
         Startup fixture;
         QProcess seed;
         seed.setProcessChannelMode(QProcess::ForwardedChannels);
@@ -220,16 +207,7 @@ private slots:
         const QJsonObject saved = QJsonDocument::fromJson(readFile(fixture.home.libraryPath())).object();
         QCOMPARE(saved, *startup.store()->state());
         const QJsonArray categories = saved["categories"].toArray();
-        if (names == QStringList{"starter"}) {
-            QCOMPARE(categories.size(), 16);
-            QCOMPARE(categories.first()["id"].toString(), QString("starter-0"));
-            QCOMPARE(saved["bridgeUrl"].toString(), QString("http://127.0.0.1:45873"));
-        } else {
-            QCOMPARE(categories.size(), names.size());
-            for (qsizetype i = 0; i < names.size(); ++i)
-                QVERIFY(categories[i]["name"].toString() == names[i] && categories[i]["parentId"].isNull());
-        }
-        QCOMPARE(saved["token"].toString("<missing>"), token);
+        QTEST(QString("%1 %2 %3 %4").arg(categories.size()).arg(categories[0]["id"].toString(), saved["bridgeUrl"].toString(), saved["token"].toString("<missing>")), "saved");
     }
 
     // A page of another origin, or the launcher page framed by one, can post nothing that counts.
@@ -393,7 +371,6 @@ private slots:
         QTest::newRow("import at the size limit") << import << "in.json" << QByteArray(limit, ' ') << QStringList{QString("file:length %1").arg(limit)} << QByteArray(limit, ' ');
         QTest::newRow("import one byte over") << import << "in.json" << QByteArray(limit + 1, ' ') << QStringList{"status:" + VintrelleMessages::importFileTooLarge}
                                               << QByteArray(limit + 1, ' ');
-        QTest::newRow("import of a folder") << import << "." << none << QStringList{"status:" + VintrelleMessages::importFileTooLarge} << none;
     }
     void paletteFiles()
     {
@@ -414,24 +391,16 @@ private slots:
             files.exportLibrary(QString(request.section(' ', 0, 0).toInt(), 'x'));
         else
             postFromPage(request);
-        // Collects what the page's functions got until as many calls as expected have arrived.
-        QStringList got;
-        auto collect = [&] {
-            const qsizetype before = received.count();
-            postFromPage("{action:'calls',calls:calls.splice(0)}");
-            if (!QTest::qWaitFor([&] { return received.count() > before; }, 10000))
-                return false;
+        const auto got = [&] {
+            QStringList got;
             for (const QList<QVariant> &message : std::as_const(received))
-                if (message.at(0).toJsonObject()["action"].toString() == "calls")
-                    for (const QJsonValue &call : message.at(0).toJsonObject()["calls"].toArray())
-                        got << call.toString();
-            received.clear();
-            return got.size() >= calls.size();
+                if (message.at(0).toJsonObject()["action"].toString() == "called")
+                    got << message.at(0).toJsonObject()["call"].toString();
+            return got;
         };
-        QVERIFY(QTest::qWaitFor(collect, 30000));
-        QTest::qWait(200);
-        collect(); // nothing more may come
-        QCOMPARE(got, calls);
+        QTRY_VERIFY_WITH_TIMEOUT(got().size() >= calls.size(), 30000);
+        QTest::qWait(200); // nothing more may come
+        QCOMPARE(got(), calls);
         QCOMPARE(QFileInfo(path).isFile() ? readFile(path) : QByteArray("<none>"), after);
         QCOMPARE(asked, calls.first() == "status:Library export is too large." ? 0 : 1); // never asked for text that cannot be exported
     }
