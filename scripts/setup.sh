@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev qt6-base-dev-tools libgl-dev
   qt6-webengine-dev qt6-webengine-dev-tools
   libbenchmark-dev
-  python3
+  python3 procps
   clang libclang-rt-14-dev
   xvfb xdotool xauth openbox trayer x11-apps x11-utils imagemagick
   libx11-dev libxi-dev libxtst-dev

@@ -4,6 +4,8 @@
 
 #include "VintrelleTestSupport.h"
 
+#include <QStandardPaths>
+
 #if __has_include("VintrelleCommandRouter.h")
 #include "VintrelleCommandRouter.h"
 #include "VintrellePageEvaluator.h"
@@ -44,6 +46,7 @@ public:
 // The names (first 15 characters) of the processes whose parent is `pid`.
 inline QStringList childProcesses(qint64 pid)
 {
+    if (QStandardPaths::findExecutable("pgrep").isEmpty()) return {"<pgrep is missing>"}; // never "no children"
     return outputOf("pgrep", {"-l", "-P", QString::number(pid)}).replace(QRegularExpression("^\\d+ ", QRegularExpression::MultilineOption), "").split('\n', Qt::SkipEmptyParts);
 }
 
