@@ -140,8 +140,7 @@ private slots:
         movePointer(grip + QPoint(100, 100)); // after the release: nothing moves
         QTest::qWait(150);
         QCOMPARE(serverPosition(menu), QPoint(360, 240));
-        QCOMPARE(m_seen.moves.first(), QPoint(300, 203));
-        QCOMPARE(m_seen.moves.last(), QPoint(360, 240));
+        QCOMPARE(QList<QPoint>({m_seen.moves.first(), m_seen.moves.last()}), QList<QPoint>({{300, 203}, {360, 240}}));
         QCOMPARE(m_presenter->openMenuTopLeft(), std::optional<QPoint>(QPoint(360, 240))); // a drag does not close the menu
     }
 
