@@ -14,10 +14,10 @@
 inline QJsonArray jsonArray(const char *json)
 {
     QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    const QJsonArray array = QJsonDocument::fromJson(json, &error).array();
     if (error.error != QJsonParseError::NoError)
         qFatal("bad test data: %s", qPrintable(error.errorString()));
-    return document.array();
+    return array;
 }
 
 // A library as a user might keep it: nested categories, one empty, names with an ampersand.
@@ -50,7 +50,10 @@ inline VintrelleQuickMenuRows menuRows(QMenu *menu, bool *wasLazy)
     for (QAction *action : menu->actions()) {
         VintrelleQuickMenuRow row;
         row.kind = VintrelleQuickMenuPresenter::rowKindOf(action).value_or(VintrelleQuickMenuRow::Kind::Separator);
+        // "&&" shows as "&"; a lone "&" would turn the next letter into a mnemonic, so such a title reads back marked.
         row.title = action->isSeparator() ? QString() : action->text().replace(QStringLiteral("&&"), QStringLiteral("&"));
+        if (QKeySequence::mnemonic(action->text()).count())
+            row.title.prepend(QStringLiteral("mnemonic! "));
         row.representedID = action->data().toString();
         row.enabled = action->isEnabled();
         if (QMenu *submenu = action->menu()) {

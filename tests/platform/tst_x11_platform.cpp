@@ -57,11 +57,6 @@ struct OtherClient
         XGrabKey(display, XKeysymToKeycode(display, keysym), modifiers, DefaultRootWindow(display), False, GrabModeAsync, GrabModeAsync);
         return trap.sync() == 0;
     }
-    void ungrab(KeySym keysym, unsigned int modifiers)
-    {
-        XUngrabKey(display, XKeysymToKeycode(display, keysym), modifiers, DefaultRootWindow(display));
-        XSync(display, False);
-    }
 };
 
 class TestX11Platform : public QObject
@@ -95,29 +90,21 @@ class TestX11Platform : public QObject
         QTest::qWait(500);
         const QStringList activate{"windowactivate", "--sync", m_standInWindow, "mousemove", "500", "400", "getactivewindow"};
         const bool focused = QTest::qWaitFor([&] { return outputOf("xdotool", activate).trimmed() == m_standInWindow; }, 10000);
-        m_standInOutput += m_standIn.readAllStandardOutput();
+        m_standIn.readAllStandardOutput();
         m_standInOutput.clear();
         return focused;
     }
 
-    // What the stand-in has received so far, in order: key names ("keys") or button numbers.
-    QString standIn(const QString &what) const
+    // What the stand-in has received so far, in order: "<key names> / <button numbers>".
+    QString standIn() const
     {
         static const QRegularExpression key(R"(KeyPress event.*?keysym 0x[0-9a-f]+, (\w+)\))", QRegularExpression::DotMatchesEverythingOption);
         static const QRegularExpression button(R"(ButtonPress event.*?button (\d+),)", QRegularExpression::DotMatchesEverythingOption);
-        QStringList seen;
-        for (auto it = (what == "keys" ? key : button).globalMatch(QString::fromLatin1(m_standInOutput)); it.hasNext();)
-            seen << it.next().captured(1);
-        return seen.join(' ');
-    }
-
-    // Waits until the stand-in has received `keys` and `buttons`, and a little more, so that a gesture
-    // that should not fire has time to show itself all the same.
-    bool standInReceived(const QString &keys, const QString &buttons)
-    {
-        (void)QTest::qWaitFor([&] { return standIn("keys").size() >= keys.size() && standIn("buttons").size() >= buttons.size(); }, 5000);
-        QTest::qWait(300);
-        return standIn("keys") == keys && standIn("buttons") == buttons;
+        QStringList seen[2];
+        for (int i = 0; i < 2; ++i)
+            for (auto it = (i ? button : key).globalMatch(QString::fromLatin1(m_standInOutput)); it.hasNext();)
+                seen[i] << it.next().captured(1);
+        return seen[0].join(' ') + " / " + seen[1].join(' ');
     }
 
 private slots:
@@ -135,37 +122,27 @@ private slots:
         QVERIFY2(m_input->applyShortcut("control-option", "P", &error), qPrintable(error.value_or("")));
     }
 
-    void cleanupTestCase()
-    {
-        m_input.reset();
-        m_standIn.kill();
-        m_standIn.waitForFinished();
-    }
+    void cleanupTestCase() { m_input.reset(); m_standIn.kill(); m_standIn.waitForFinished(); }
 
     void gestures_data()
     {
-        addColumns<QString, QString, QString, QRectF, QString, QString>({"combo", "script", "fired", "ownWindow", "keys", "buttons"});
-        // fired: hotkey, tap, click or nothing; keys and buttons: what the stand-in must receive
+        // fired: hotkey, tap, click or nothing; received: what the stand-in must receive, "<keys> / <buttons>"
+        addColumns<QString, QString, QString, QRectF, QString>({"combo", "script", "fired", "ownWindow", "received"});
         const QString tap = "double-option", shortcut = "control-option";
         const QString tapTwice = "keydown alt sleep 0.05 keyup alt sleep 0.1 keydown alt sleep 0.05 keyup alt";
-        const QString clickTwice = "mousemove 400 300 click 3 sleep 0.1 mousemove %1 300 click 3";
-        QTest::newRow("Ctrl+Alt+P") << shortcut << "key ctrl+alt+p" << "hotkey" << QRectF() << "Control_L Alt_L" << "";
-        QTest::newRow("Ctrl+Alt+O is not it") << shortcut << "key ctrl+alt+o" << "" << QRectF() << "Control_L Alt_L o" << "";
-        QTest::newRow("double tap of Alt") << tap << tapTwice << "tap" << QRectF() << "Alt_L Alt_L" << "";
-        QTest::newRow("double tap while the shortcut is chosen") << shortcut << tapTwice << "" << QRectF() << "Alt_L Alt_L" << "";
-        QTest::newRow("click between the taps") << tap << "key alt sleep 0.05 click 1 sleep 0.05 key alt" << "" << QRectF() << "Alt_L Alt_L" << "1";
-        QTest::newRow("right clicks 5 px apart") << tap << clickTwice.arg(405) << "click" << QRectF() << "" << "3 3";
-        QTest::newRow("right clicks 9 px apart") << tap << clickTwice.arg(409) << "" << QRectF() << "" << "3 3";
-        QTest::newRow("right clicks with Control held") << tap << "keydown ctrl " + clickTwice.arg(405) + " keyup ctrl" << "" << QRectF() << "Control_L"
-                                                        << "3 3";
-        QTest::newRow("right clicks over an own window") << tap << clickTwice.arg(405) << "" << QRectF(350, 250, 100, 100) << "" << "3 3";
-        QTest::newRow("left clicks are not it") << tap << "mousemove 400 300 click 1 sleep 0.1 click 1" << "" << QRectF() << "" << "1 1";
+        const QString clickTwice = "mousemove 400 300 click 3 sleep 0.1 mousemove 405 300 click 3";
+        QTest::newRow("Ctrl+Alt+P") << shortcut << "key ctrl+alt+p" << "hotkey" << QRectF() << "Control_L Alt_L / ";
+        QTest::newRow("Ctrl+Alt+O is not it") << shortcut << "key ctrl+alt+o" << "" << QRectF() << "Control_L Alt_L o / ";
+        QTest::newRow("double tap of Alt") << tap << tapTwice << "tap" << QRectF() << "Alt_L Alt_L / ";
+        QTest::newRow("double tap while the shortcut is chosen") << shortcut << tapTwice << "" << QRectF() << "Alt_L Alt_L / ";
+        QTest::newRow("click between the taps") << tap << "key alt sleep 0.05 click 1 sleep 0.05 key alt" << "" << QRectF() << "Alt_L Alt_L / 1";
+        QTest::newRow("right clicks 5 px apart") << tap << clickTwice << "click" << QRectF() << " / 3 3";
+        QTest::newRow("right clicks with Control held") << tap << "keydown ctrl " + clickTwice + " keyup ctrl" << "" << QRectF() << "Control_L / 3 3";
+        QTest::newRow("right clicks over an own window") << tap << clickTwice << "" << QRectF(350, 250, 100, 100) << " / 3 3";
     }
-
     void gestures()
     {
-        QFETCH(QString, combo); QFETCH(QString, script); QFETCH(QString, fired); QFETCH(QRectF, ownWindow); QFETCH(QString, keys);
-        QFETCH(QString, buttons);
+        QFETCH(QString, combo); QFETCH(QString, script); QFETCH(QString, fired); QFETCH(QRectF, ownWindow); QFETCH(QString, received);
         QVERIFY2(focusStandIn(), "the stand-in window did not get the focus");
         m_combo = combo;
         m_ownWindow = ownWindow;
@@ -173,8 +150,11 @@ private slots:
         QSignalSpy tapped(m_input.get(), &VintrelleGlobalInput::optionDoubleTapped);
         QSignalSpy clicked(m_input.get(), &VintrelleGlobalInput::doubleRightClick);
         QVERIFY(xdotool(script));
-        // Nothing was taken from the focused program but the hot key itself.
-        QVERIFY2(standInReceived(keys, buttons), qPrintable(standIn("keys") + " / " + standIn("buttons")));
+        // Nothing was taken from the focused program but the hot key itself; the extra wait gives a gesture
+        // that should not fire the time to show itself all the same.
+        (void)QTest::qWaitFor([&] { return standIn().size() >= received.size(); }, 5000);
+        QTest::qWait(300);
+        QCOMPARE(standIn(), received);
         QCOMPARE(hotKey.size(), fired == "hotkey" ? 1 : 0);
         QCOMPARE(tapped.size(), fired == "tap" ? 1 : 0);
         QCOMPARE(clicked.size(), fired == "click" ? 1 : 0);
@@ -191,7 +171,6 @@ private slots:
         QTest::newRow("double tap chosen") << "double tap";
         QTest::newRow("torn down") << "torn down";
     }
-
     void grabs()
     {
         QFETCH(QString, how);
@@ -200,25 +179,22 @@ private slots:
         QVERIFY(input->applyShortcut("command-shift", "J", &error));
         OtherClient other;
         QVERIFY(!other.grab(XK_j, Mod4Mask | ShiftMask));
-        KeySym released = XK_j;
-        unsigned int modifiers = Mod4Mask | ShiftMask;
         if (how == "refused") {
             QVERIFY(other.grab(XK_k, ControlMask | ShiftMask));
             QVERIFY(!input->applyShortcut("control-shift", "K", &error));
             QCOMPARE(error.value_or(""), QStringLiteral("That shortcut is unavailable. Choose another; your previous shortcut is unchanged."));
+            QVERIFY(other.grab(XK_k, ControlMask | ShiftMask | LockMask));
             QSignalSpy hotKey(input.get(), &VintrelleGlobalInput::hotKeyPressed);
             QVERIFY(xdotool("key super+shift+j"));
             QTRY_COMPARE(hotKey.size(), 1);
-            other.ungrab(XK_k, ControlMask | ShiftMask);
-            released = XK_k;
-            modifiers = ControlMask | ShiftMask;
-        } else if (how == "double tap") {
-            QVERIFY(input->applyShortcut("double-option", "J", &error) && !input->hasHotKey());
-        } else {
-            input.reset();
+            return;
         }
-        QVERIFY(other.grab(released, modifiers));
-        QVERIFY(other.grab(released, modifiers | LockMask));
+        if (how == "double tap")
+            QVERIFY(input->applyShortcut("double-option", "J", &error) && !input->hasHotKey());
+        else
+            input.reset();
+        QVERIFY(other.grab(XK_j, Mod4Mask | ShiftMask));
+        QVERIFY(other.grab(XK_j, Mod4Mask | ShiftMask | LockMask));
     }
 
     // Another client holds the stored shortcut at start: the key is observed instead, until a new shortcut is saved.
@@ -233,8 +209,7 @@ private slots:
         std::unique_ptr<VintrelleGlobalInput> second = startInput();
         const VintrelleGlobalInput::ShortcutStatus status = second->installGlobalMonitorFallback();
         QCOMPARE(status.title, QString("Hotkey: control-alt\u2013P"));
-        QVERIFY(!status.opensHelp);
-        QVERIFY(second->observingFallbackKeys());
+        QVERIFY(!status.opensHelp && second->observingFallbackKeys());
         QSignalSpy hotKey(second.get(), &VintrelleGlobalInput::hotKeyPressed);
         QVERIFY(xdotool("key ctrl+alt+p key ctrl+alt+shift+p key alt+p"));
         QTRY_COMPARE(hotKey.size(), 2);
@@ -250,7 +225,6 @@ private slots:
     {
         addColumns<QByteArray, int>({"property", "enabled"});
         const QString theme = "s Net/ThemeName Adwaita-dark", off = "i Gtk/EnableAnimations 0";
-        QTest::newRow("off") << xsettings({off}) << 0;
         QTest::newRow("on, big-endian, after a string and a colour") << xsettings({theme, "c Gtk/Colour", "i Gtk/EnableAnimations 1"}, true) << 1;
         QTest::newRow("off, little-endian, after a string") << xsettings({theme, off}) << 0;
         QTest::newRow("absent") << xsettings({"i Net/DoubleClickTime 400", theme}) << -1;
@@ -261,38 +235,34 @@ private slots:
         QTest::newRow("string length past the end") << xsettings({"s Net/ThemeName Adwaita 4294967292", off}) << -1;
         QTest::newRow("unknown type first") << xsettings({"9 Net/Unknown", off}) << -1;
     }
-
     void publishedSettings()
     {
-        QFETCH(QByteArray, property); QFETCH(int, enabled);
+        QFETCH(QByteArray, property);
         const std::optional<bool> read = VintrelleXSettingsAnimationsEnabled(property);
-        QCOMPARE(read ? int(*read) : -1, enabled);
+        QTEST(read ? int(*read) : -1, "enabled");
     }
 
-    // A settings daemon, played by this test owning the XSETTINGS selection, wins over the settings
-    // files; without one (empty `daemon`) or without the setting, the files count.
+    // A settings daemon, played by this test owning the XSETTINGS selection with one `daemon` setting, wins
+    // over the settings files; without one (empty `daemon`) or without the setting, the files count.
     void reducedMotion_data()
     {
-        addColumns<QString, QByteArray, QStringList, bool>({"file", "contents", "daemon", "reduced"});
+        addColumns<QString, QByteArray, QString, bool>({"file", "contents", "daemon", "reduced"});
+        const QString gtk3 = "gtk-3.0/settings.ini", kde = "kdeglobals";
         const QByteArray gtkOff("[Settings]\ngtk-enable-animations=false\n");
-        QTest::newRow("nothing configured") << "" << QByteArray() << QStringList() << false;
-        QTest::newRow("GTK 3 off") << "gtk-3.0/settings.ini" << gtkOff << QStringList() << true;
-        QTest::newRow("GTK 3 off as 0, spaced")
-            << "gtk-3.0/settings.ini" << QByteArray("[Settings]\ngtk-theme-name=Adwaita\ngtk-enable-animations = 0\n") << QStringList() << true;
-        QTest::newRow("GTK 3 key in another group") << "gtk-3.0/settings.ini" << QByteArray("[Other]\ngtk-enable-animations=false\n") << QStringList() << false;
-        QTest::newRow("GTK 4 off") << "gtk-4.0/settings.ini" << QByteArray("[Settings]\ngtk-enable-animations=FALSE\n") << QStringList() << true;
-        QTest::newRow("KDE instant animations") << "kdeglobals" << QByteArray("[KDE]\nAnimationDurationFactor=0\n") << QStringList() << true;
-        QTest::newRow("KDE slower animations") << "kdeglobals" << QByteArray("[KDE]\nAnimationDurationFactor=0.5\n") << QStringList() << false;
-        QTest::newRow("KDE factor not a number") << "kdeglobals" << QByteArray("[KDE]\nAnimationDurationFactor=fast\n") << QStringList() << false;
-        QTest::newRow("settings file is a folder") << "gtk-3.0/settings.ini/x" << QByteArray() << QStringList() << false;
-        QTest::newRow("daemon says off") << "" << QByteArray() << QStringList{"i Gtk/EnableAnimations 0"} << true;
-        QTest::newRow("daemon says on, GTK file off") << "gtk-3.0/settings.ini" << gtkOff << QStringList{"i Gtk/EnableAnimations 1"} << false;
-        QTest::newRow("daemon without the setting, GTK file off") << "gtk-3.0/settings.ini" << gtkOff << QStringList{"i Net/DoubleClickTime 400"} << true;
+        QTest::newRow("nothing configured") << "" << QByteArray() << "" << false;
+        QTest::newRow("GTK 3 off as 0, spaced") << gtk3 << QByteArray("[Settings]\ngtk-theme-name=Adwaita\ngtk-enable-animations = 0\n") << "" << true;
+        QTest::newRow("GTK 3 key in another group") << gtk3 << QByteArray("[Other]\ngtk-enable-animations=false\n") << "" << false;
+        QTest::newRow("GTK 4 off") << "gtk-4.0/settings.ini" << QByteArray("[Settings]\ngtk-enable-animations=FALSE\n") << "" << true;
+        QTest::newRow("KDE instant animations") << kde << QByteArray("[KDE]\nAnimationDurationFactor=0\n") << "" << true;
+        QTest::newRow("KDE slower animations") << kde << QByteArray("[KDE]\nAnimationDurationFactor=0.5\n") << "" << false;
+        QTest::newRow("KDE factor not a number") << kde << QByteArray("[KDE]\nAnimationDurationFactor=fast\n") << "" << false;
+        QTest::newRow("settings file is a folder") << gtk3 + "/x" << QByteArray() << "" << false;
+        QTest::newRow("daemon says on, GTK file off") << gtk3 << gtkOff << "i Gtk/EnableAnimations 1" << false;
+        QTest::newRow("daemon without the setting, GTK file off") << gtk3 << gtkOff << "i Net/DoubleClickTime 400" << true;
     }
-
     void reducedMotion()
     {
-        QFETCH(QString, file); QFETCH(QByteArray, contents); QFETCH(QStringList, daemon); QFETCH(bool, reduced);
+        QFETCH(QString, file); QFETCH(QByteArray, contents); QFETCH(QString, daemon);
         QTemporaryDir config;
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         if (!file.isEmpty())
@@ -303,9 +273,8 @@ private slots:
         const Atom selection = XInternAtom(display, ("_XSETTINGS_S" + QByteArray::number(DefaultScreen(display))).constData(), False);
         if (!daemon.isEmpty()) {
             const Atom settings = XInternAtom(display, "_XSETTINGS_SETTINGS", False);
-            const QByteArray property = xsettings(QStringList{"s Net/ThemeName Adwaita"} + daemon);
-            XChangeProperty(display, owner, settings, settings, 8, PropModeReplace, reinterpret_cast<const unsigned char *>(property.constData()),
-                            int(property.size()));
+            const QByteArray property = xsettings({"s Net/ThemeName Adwaita", daemon});
+            XChangeProperty(display, owner, settings, settings, 8, PropModeReplace, reinterpret_cast<const uchar *>(property.constData()), int(property.size()));
             XSetSelectionOwner(display, selection, owner, CurrentTime);
         }
         XSync(display, False);
@@ -314,7 +283,7 @@ private slots:
         XDestroyWindow(display, owner); // gives up the selection too
         XCloseDisplay(display);
         QCOMPARE(owned, !daemon.isEmpty());
-        QCOMPARE(answer, reduced);
+        QTEST(answer, "reduced");
     }
 };
 
