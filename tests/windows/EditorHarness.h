@@ -105,6 +105,11 @@ inline QString shownOutline(const QAbstractItemModel *model, const QModelIndex &
     return parts.join(' ');
 }
 
+inline QAction *actionNamed(const QList<QAction *> &actions, const QString &title)
+{
+    const auto found = std::find_if(actions.begin(), actions.end(), [&](QAction *action) { return action->text() == title; });
+    return found == actions.end() ? nullptr : *found;
+}
 inline std::optional<QString> optionalId(const QString &id) { return id.isEmpty() ? std::nullopt : std::optional(id); }
 inline QString commandText(const std::optional<QJsonObject> &command) { return command ? QString(compact(*command)) : "none"; }
 inline QSet<QString> idSet(const QString &spaced)
@@ -170,12 +175,6 @@ struct EditorHarness : AppliedHome, LibraryHarness
     QJsonArray onDisk() const { return QJsonDocument::fromJson(readFile(home.libraryPath()))["categories"].toArray(); }
     QWidget *viewport() const { return editor.outline()->viewport(); }
     QRect rowRect(const QString &id) const { return editor.outline()->visualRect(editor.treeModel()->indexForID(id)); }
-    static QAction *menuItem(QMenu *menu, const QString &title)
-    {
-        const QList<QAction *> items = menu ? menu->actions() : QList<QAction *>();
-        const auto found = std::find_if(items.begin(), items.end(), [&](QAction *item) { return item->text() == title; });
-        return found == items.end() ? nullptr : *found;
-    }
 
     // Runs one user step (see tst_native_edit for the notation).
     void step(const QString &step)
@@ -216,8 +215,8 @@ struct EditorHarness : AppliedHome, LibraryHarness
             QApplication::sendEvent(viewport(), &event);
             editor.contextMenu()->hide();
         } else if (verb == "menu" || verb == "move" || verb == "moveoff") {
-            QAction *moveTo = menuItem(editor.contextMenu(), "Move to");
-            QAction *item = menuItem(verb == "menu" ? editor.contextMenu() : moveTo ? moveTo->menu() : nullptr, argument);
+            QAction *moveTo = actionNamed(editor.contextMenu()->actions(), "Move to");
+            QAction *item = actionNamed(verb == "menu" ? editor.contextMenu()->actions() : moveTo && moveTo->menu() ? moveTo->menu()->actions() : QList<QAction *>(), argument);
             QVERIFY2(item && item->isEnabled() == (verb != "moveoff"), qPrintable(step));
             item->trigger();
         } else if (verb == "drag") {

@@ -38,7 +38,6 @@ private slots:
         QTest::newRow("close button cancels") << "" << "Reverbs" << "closeButton" << "none" << 0;
         QTest::newRow("window close request cancels") << "" << "Reverbs" << "close" << "none" << 0;
     }
-
     void finishing()
     {
         QFETCH(QString, initial); QFETCH(QString, text); QFETCH(QString, gesture); QFETCH(QString, completion);
@@ -102,7 +101,6 @@ private slots:
         QTest::newRow("past the right and the bottom edge") << QPoint(100000, 100000) << QPoint(-1, -1);
         QTest::newRow("left of and above the screen") << QPoint(-500, -500) << QPoint(0, 0);
     }
-
     void placement()
     {
         QFETCH(QPoint, requested); QFETCH(QPoint, placed);

@@ -37,7 +37,6 @@ private slots:
         moved[1] = to;
         QTest::newRow("large library, moved plug-in") << large << moved;
     }
-
     void inPlaceUpdates()
     {
         QFETCH(QJsonArray, before);
@@ -92,7 +91,6 @@ private slots:
         row("Escape closes; moves are reported", "nudge|close", original, "moved=70,50;closes=1;shown=off");
         row("Done closes; it reopens where asked", "[Done]|show", original, "closes=1;pos=0,0");
     }
-
     void flows()
     {
         QFETCH(QString, script);

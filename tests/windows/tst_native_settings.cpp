@@ -68,7 +68,6 @@ private slots:
         QTest::newRow("control alt") << "control-option" << "K" << "Control–Alt" << "K" << true;
         QTest::newRow("double tap keeps its letter") << "double-option" << "Q" << "Double-tap Alt" << "Q" << false;
     }
-
     void preferences()
     {
         QFETCH(QString, storedCombo); QFETCH(QString, storedLetter);
@@ -106,7 +105,6 @@ private slots:
         QTest::newRow("nothing listening") << false << "Not connected. Open Ableton and select VintrelleBridge.";
         QTest::newRow("bridge running") << true << "Connected to Ableton.";
     }
-
     void testConnection()
     {
         QFETCH(bool, bridgeRunning); QFETCH(QString, status);
@@ -138,7 +136,6 @@ private slots:
         QTest::newRow("missing") << QByteArray("missing") << unreadable;
         QTest::newRow("a folder") << QByteArray("folder") << tooLarge;
     }
-
     void readingLibraryFiles()
     {
         QFETCH(QByteArray, contents); QFETCH(QString, message);
@@ -174,7 +171,6 @@ private slots:
         QTest::newRow("import cancelled") << "other" << "Cancel" << "" << false;
         QTest::newRow("not a library file") << "not a library" << "Merge" << "Choose a supported Vintrelle library file." << false;
     }
-
     void questions()
     {
         QFETCH(QString, file); QFETCH(QString, answer); QFETCH(QString, status); QFETCH(bool, changes);
@@ -200,9 +196,7 @@ private slots:
         QCOMPARE(harness.saved() != ownLibrary, changes);
         if (answer == "Replace")
             QCOMPARE(titledOutline(harness.saved()), titledOutline(otherLibrary));
-        QAction *undo = nullptr;
-        for (QAction *action : harness.settings.actions())
-            undo = action->text() == u"Undo" ? action : undo;
+        QAction *undo = actionNamed(harness.settings.actions(), "Undo");
         QVERIFY(undo);
         undo->trigger();
         QCOMPARE(harness.status(), changes ? "Last edit undone." : "Nothing to undo.");
@@ -216,7 +210,6 @@ private slots:
         QTest::newRow("replaces an older export") << "Vintrelle Library.json" << QByteArray("older export") << true;
         QTest::newRow("missing folder") << "gone/Vintrelle Library.json" << QByteArray() << false;
     }
-
     void writingExports()
     {
         QFETCH(QString, relative); QFETCH(QByteArray, existing); QFETCH(bool, written);

@@ -2,12 +2,9 @@
 #include "VintrelleNativeWelcome.h"
 #include "VintrelleTestSupport.h"
 #include "VintrelleWelcomeArt.h"
-#include "VintrelleWelcomeMotion.h"
 #include "VintrelleWelcomeStatus.h"
 
 #include <QLabel>
-
-#include <cmath>
 
 // The welcome window on the offscreen platform: its texts, its buttons and when its background moves.
 class TestNativeWelcome : public QObject
@@ -25,7 +22,6 @@ private slots:
         QTest::newRow("not connected, categories")
             << false << true << "NOT CONNECTED|Not connected to Ableton.|CONNECT TO ABLETON|OPEN YOUR LIBRARY";
     }
-
     void statesAndButtons()
     {
         QFETCH(bool, connected); QFETCH(bool, hasLibrary);
@@ -59,7 +55,6 @@ private slots:
         QTest::newRow("window manager, reduced motion") << "close" << true << 1;
         QTest::newRow("hidden by the program") << "hide" << false << 0;
     }
-
     void motionAndClosing()
     {
         QFETCH(QString, how); QFETCH(bool, reduced);
@@ -102,28 +97,6 @@ private slots:
             QCOMPARE(qAlpha(image.pixel(0, 0)) + qAlpha(image.pixel(439, 241)), translucent ? 0 : 510);
             QCOMPARE(qAlpha(image.pixel(220, 5)) + qAlpha(image.pixel(8, 8)), 510);
         }
-    }
-
-    // The drift: 16 s out, 16 s back, repeating without drifting off; nothing before the start. The
-    // curve never runs backwards.
-    void drift_data()
-    {
-        addColumns<double, double, double>({"seconds", "x", "rotation"});
-        QTest::newRow("start") << 0.0 << -38.0 << -0.12;
-        QTest::newRow("an hour later: 112 cycles and a half") << 3600.0 << 38.0 << 0.12;
-        QTest::newRow("before the start") << -8.0 << 0.0 << 0.0;
-    }
-
-    void drift()
-    {
-        QFETCH(double, seconds); QFETCH(double, x); QFETCH(double, rotation);
-        const VintrelleWelcomeTransform t = VintrelleWelcomeDrift(seconds);
-        QVERIFY2(std::abs(t.translateX - x) < 1e-4 && std::abs(t.rotation - rotation) < 1e-4,
-                 qPrintable(QStringLiteral("%1 %2").arg(t.translateX).arg(t.rotation)));
-        QVERIFY(std::abs(t.translateY / 26.0 - t.translateX / 38.0) < 1e-4); // both axes on one curve
-        QCOMPARE(QList<double>({VintrelleWelcomeEase(-0.5), VintrelleWelcomeEase(1.5)}), QList<double>({0.0, 1.0}));
-        for (int step = 1; step <= 1000; ++step)
-            QVERIFY2(VintrelleWelcomeEase(step / 1000.0) >= VintrelleWelcomeEase((step - 1) / 1000.0), qPrintable(QString::number(step)));
     }
 };
 

@@ -26,7 +26,6 @@ private slots:
         QTest::newRow("a dangling parent hides the category")
             << QJsonArray{categoryObject("A", "A"), categoryObject("B", "B", "nowhere")} << "A" << 1;
     }
-
     void treeBuilding()
     {
         QFETCH(QJsonArray, categories);
@@ -49,7 +48,6 @@ private slots:
         QTest::newRow("a plug-in's category is its owner") << sample << "r1" << "sub plugin rename remove move" << "r1" << "R";
         QTest::newRow("below the depth limit nothing is selectable") << chainCategories(70) << "L64" << "" << "" << "";
     }
-
     void actions()
     {
         QFETCH(QJsonArray, categories); QFETCH(QString, selected);
@@ -76,7 +74,6 @@ private slots:
         QTest::newRow("a missing category") << "s1" << "zz" << "" << "none";
         QTest::newRow("a category id is not a plug-in") << "S" << "K" << "" << "none";
     }
-
     void moves()
     {
         QFETCH(QString, plugin); QFETCH(QString, category);
@@ -101,7 +98,6 @@ private slots:
             chain << QStringList(level, "LEVEL").join(" / ");
         QTest::newRow("the tree stops 64 levels down") << chainCategories(70) << "" << chain;
     }
-
     void destinationsAndPaths()
     {
         QFETCH(QJsonArray, categories); QFETCH(QString, parent);
@@ -134,7 +130,6 @@ private slots:
         QTest::newRow("a nested row climbs to the dragged level") << "S" << "I S K" << "k1+" << "I:2" << 1;
         QTest::newRow("an unknown row") << "zz" << "I" << "i1+" << "" << -1;
     }
-
     void drop()
     {
         QFETCH(QString, dragged); QFETCH(QString, expanded); QFETCH(QString, pointer); QFETCH(int, index);
@@ -176,7 +171,6 @@ private slots:
         QTest::newRow("nothing open, a nested selection opens its chain") << sampleOutline << "" << "r1" << "E R" << "r1";
         QTest::newRow("stale ids are ignored") << sampleOutline << "gone I" << "gone" << "I" << "";
     }
-
     void restorePlan()
     {
         QFETCH(QString, library); QFETCH(QString, expandedBefore); QFETCH(QString, selected); QFETCH(QString, expanded);
@@ -256,7 +250,6 @@ private slots:
             << 10 << QRectF(0, 30, 1280, 100) << QRectF(100, 60, 300, 100) << 24.0 << QRectF(100, 30, 300, 148) << true;
         QTest::newRow("no screen at all") << 4 << QRectF() << QRectF(10, 10, 300, 200) << 24.0 << QRectF(10, 0, 300, 148) << true;
     }
-
     void compactSize()
     {
         QFETCH(int, rows); QFETCH(QRectF, visible); QFETCH(QRectF, window);
@@ -281,7 +274,6 @@ private slots:
             << QJsonArray{categoryObject("x", "Top"), categoryObject("x", "Loop", "x"), categoryObject("y", "Under", "x")}
             << "x=TOP|Top;y=TOP / UNDER|Top / Under";
     }
-
     void searchDestinations()
     {
         QFETCH(QJsonArray, categories);
@@ -328,7 +320,6 @@ private slots:
         QTest::newRow("an unknown destination chooses none") << "dest:gone|search:a|reply:1:New|select:0|add" << "New" << found
                                                              << cannotAdd << search;
     }
-
     void searchFlow()
     {
         QFETCH(QString, script);
