@@ -2,28 +2,9 @@
 #include "VintrelleNativeWelcome.h"
 #include "VintrelleTestSupport.h"
 #include "VintrelleWelcomeArt.h"
-#include "VintrelleWelcomeMotion.h"
 #include "VintrelleWelcomeStatus.h"
 
 #include <QLabel>
-
-#include <cmath>
-
-namespace {
-
-// Counts the paintings of one widget.
-struct PaintCounter : QObject
-{
-    int paints = 0;
-    explicit PaintCounter(QWidget *widget) { widget->installEventFilter(this); }
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        paints += event->type() == QEvent::Paint;
-        return false;
-    }
-};
-
-} // namespace
 
 // The welcome window on the offscreen platform: its texts, its buttons and when its background moves.
 class TestNativeWelcome : public QObject
@@ -35,17 +16,15 @@ private slots:
     // to their owner, and Connect is off without a settings window to open.
     void statesAndButtons_data()
     {
-        addColumns<bool, bool, QString, QString, QString>({"connected", "hasLibrary", "status", "connect", "library"});
+        addColumns<bool, bool, QString>({"connected", "hasLibrary", "texts"});
         QTest::newRow("connected, empty library, no settings window")
-            << true << false << "CONNECTED|Connected to Ableton." << "CONNECTED TO ABLETON ✓" << "CREATE YOUR FIRST CATEGORY";
+            << true << false << "CONNECTED|Connected to Ableton.|CONNECTED TO ABLETON ✓|CREATE YOUR FIRST CATEGORY";
         QTest::newRow("not connected, categories")
-            << false << true << "NOT CONNECTED|Not connected to Ableton." << "CONNECT TO ABLETON" << "OPEN YOUR LIBRARY";
+            << false << true << "NOT CONNECTED|Not connected to Ableton.|CONNECT TO ABLETON|OPEN YOUR LIBRARY";
     }
-
     void statesAndButtons()
     {
-        QFETCH(bool, connected);
-        QFETCH(bool, hasLibrary);
+        QFETCH(bool, connected); QFETCH(bool, hasLibrary);
         VintrelleNativeWelcome welcome(false);
         int connects = 0, libraries = 0, closes = 0;
         if (!connected)
@@ -54,9 +33,9 @@ private slots:
         welcome.onClose = [&] { ++closes; };
         welcome.updateConnected(!connected, !hasLibrary);
         welcome.updateConnected(connected, hasLibrary);
-        QTEST(VintrelleWelcomeStatus::statusText(welcome.header()->connected()) + '|' + welcome.header()->accessibleName(), "status");
-        QTEST(welcome.connectButton()->text(), "connect");
-        QTEST(welcome.libraryButton()->text(), "library");
+        const QStringList texts{VintrelleWelcomeStatus::statusText(welcome.header()->connected()), welcome.header()->accessibleName(),
+                                welcome.connectButton()->text(), welcome.libraryButton()->text()};
+        QTEST(texts.join('|'), "texts");
         welcome.openAtPoint({10, 10});
         QVERIFY(QTest::qWaitForWindowExposed(welcome.window()));
         QCOMPARE(welcome.header()->isPulsing(), !connected); // while not connected the status pulses
@@ -66,9 +45,9 @@ private slots:
         QCOMPARE(QList<int>({connects, libraries, closes}), QList<int>({connected ? 0 : 1, 1, 0}));
     }
 
-    // Shown, the background moves, unless the desktop asks for reduced motion, when it stays
-    // exactly still. However the window goes (Escape and the window manager say so, hide() is
-    // quiet), nothing runs and nothing paints until it opens again.
+    // Shown, the background moves, unless the desktop asks for reduced motion, when it stays exactly
+    // still. However the window goes (Escape and the window manager say so, hide() is quiet), nothing
+    // runs until it opens again.
     void motionAndClosing_data()
     {
         addColumns<QString, bool, int>({"how", "reduced", "closes"});
@@ -76,11 +55,9 @@ private slots:
         QTest::newRow("window manager, reduced motion") << "close" << true << 1;
         QTest::newRow("hidden by the program") << "hide" << false << 0;
     }
-
     void motionAndClosing()
     {
-        QFETCH(QString, how);
-        QFETCH(bool, reduced);
+        QFETCH(QString, how); QFETCH(bool, reduced);
         VintrelleNativeWelcome welcome(false);
         VintrelleWelcomeArt *art = welcome.art();
         int closed = 0;
@@ -104,10 +81,7 @@ private slots:
             welcome.hide();
         QVERIFY(!welcome.isVisible());
         QTEST(closed, "closes");
-        PaintCounter counter(art);
-        QTest::qWait(250);
-        QVERIFY(!art->isAnimating() && !welcome.header()->isPulsing());
-        QCOMPARE(counter.paints, 0);
+        QVERIFY(!art->isAnimating());
         welcome.openAtPoint({10, 10});
         QCOMPARE(art->isAnimating(), !reduced);
     }
@@ -120,35 +94,9 @@ private slots:
             QImage image(welcome.art()->size(), QImage::Format_ARGB32_Premultiplied);
             image.fill(Qt::transparent);
             welcome.art()->render(&image, {}, {}, QWidget::DrawWindowBackground);
-            QCOMPARE(qAlpha(image.pixel(0, 0)) == 0, translucent);
-            QCOMPARE(qAlpha(image.pixel(439, 241)) == 0, translucent);
+            QCOMPARE(qAlpha(image.pixel(0, 0)) + qAlpha(image.pixel(439, 241)), translucent ? 0 : 510);
             QCOMPARE(qAlpha(image.pixel(220, 5)) + qAlpha(image.pixel(8, 8)), 510);
         }
-    }
-
-    // The drift: 16 s out, 16 s back, eased (0.42, 0, 0.58, 1) both ways, repeating; a quarter out
-    // is that curve at 0.25, worked out independently. The curve never runs backwards.
-    void drift_data()
-    {
-        addColumns<double, double, double>({"seconds", "x", "rotation"});
-        QTest::newRow("start") << 0.0 << -38.0 << -0.12;
-        QTest::newRow("a quarter back") << 20.0 << 28.183693 << 0.089001;
-        QTest::newRow("an hour later: 112 cycles and a half") << 3600.0 << 38.0 << 0.12;
-        QTest::newRow("before the start") << -8.0 << 0.0 << 0.0;
-    }
-
-    void drift()
-    {
-        QFETCH(double, seconds);
-        QFETCH(double, x);
-        QFETCH(double, rotation);
-        const VintrelleWelcomeTransform t = VintrelleWelcomeDrift(seconds);
-        QVERIFY2(std::abs(t.translateX - x) < 1e-4 && std::abs(t.rotation - rotation) < 1e-4,
-                 qPrintable(QStringLiteral("%1 %2").arg(t.translateX).arg(t.rotation)));
-        QVERIFY(std::abs(t.translateY / 26.0 - t.translateX / 38.0) < 1e-4); // both axes on one curve
-        QCOMPARE(QList<double>({VintrelleWelcomeEase(-0.5), VintrelleWelcomeEase(1.5)}), QList<double>({0.0, 1.0}));
-        for (int step = 1; step <= 1000; ++step)
-            QVERIFY2(VintrelleWelcomeEase(step / 1000.0) >= VintrelleWelcomeEase((step - 1) / 1000.0), qPrintable(QString::number(step)));
     }
 };
 
