@@ -139,6 +139,7 @@ void VintrelleAppDelegate::attachInstance(VintrelleSingleInstance *instance)
 {
     connect(instance, &VintrelleSingleInstance::openRequested, this, &VintrelleAppDelegate::openVintrelle);
     connect(instance, &VintrelleSingleInstance::toggleRequested, this, &VintrelleAppDelegate::toggleVintrelle);
+    connect(instance, &VintrelleSingleInstance::welcomeRequested, this, &VintrelleAppDelegate::welcomeVintrelle);
     instance->executeCommand = [self = QPointer(this)](const QJsonObject &command, VintrelleReply reply) {
         if (!self)
             return reply(std::nullopt, QStringLiteral("Vintrelle is quitting. Nothing was changed."));
@@ -155,6 +156,21 @@ void VintrelleAppDelegate::openVintrelle()
     }
     // Remembered until the library is ready; a later request moves the point, the menu opens once.
     showQuickMenuAtPoint(point);
+}
+
+// A later launch with --welcome shows the welcome window, as the first one would have.
+void VintrelleAppDelegate::welcomeVintrelle()
+{
+    if (!m_startup.isReady()) {
+        m_welcomeRequested = true; // shown instead of the quick menu once the library is ready
+        return openVintrelle();
+    }
+    QTimer::singleShot(0, this, [this] {
+        if (isQuickMenuOpen())
+            closeQuickMenu();
+        if (showWelcomeWindow)
+            showWelcomeWindow();
+    });
 }
 
 void VintrelleAppDelegate::toggleVintrelle()

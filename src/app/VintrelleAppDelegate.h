@@ -47,11 +47,12 @@ public:
     // The launch sequence: window actions, icon, status item, the accessibility question, then
     // openVintrelle().
     void launch();
-    // Second launches reach us through this instance: open (reopen), toggle and commands.
+    // Second launches reach us through this instance: open (reopen), toggle, welcome and commands.
     void attachInstance(VintrelleSingleInstance *instance);
 
     void openVintrelle();
     void toggleVintrelle();
+    void welcomeVintrelle();
     void openNativeSettings();
     // The settings window, on the next turn: created on first use, at the secondary windows'
     // anchor, in place of the other secondary windows. Before the library is ready this opens

@@ -119,13 +119,15 @@ void VintrelleSingleInstance::answerNext(QLocalSocket *socket)
     const QJsonDocument document = QJsonDocument::fromJson(socket->readLine());
     const QJsonObject request = document.object();
     const QString kind = request.value("request").toString();
-    if (kind == u"open" || kind == u"toggle") {
+    if (kind == u"open" || kind == u"toggle" || kind == u"welcome") {
         sendLine(socket, {{"ok", true}});
         socket->flush();
         if (kind == u"open")
             emit openRequested();
-        else
+        else if (kind == u"toggle")
             emit toggleRequested();
+        else
+            emit welcomeRequested();
     } else if (kind == u"command" && request.value("command").isObject() && executeCommand) {
         socket->setProperty(busyProperty, true);
         QPointer<QLocalSocket> client(socket);

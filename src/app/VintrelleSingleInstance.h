@@ -46,6 +46,7 @@ public:
 signals:
     void openRequested();
     void toggleRequested();
+    void welcomeRequested();
 
 private:
     void serve(QLocalSocket *socket);

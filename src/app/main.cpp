@@ -124,7 +124,9 @@ int runApplication(int argc, char *argv[], VintrelleCommandLine::Mode mode)
         const QString folder = VintrelleSingleInstance::folder(&error);
         auto running = VintrelleInstanceClient::connect(VintrelleSingleInstance::socketPath(folder),
                                                         VintrelleSingleInstance::instanceLockPath(folder), instanceWait);
-        const QString request = mode == VintrelleCommandLine::Mode::Toggle ? QStringLiteral("toggle") : QStringLiteral("open");
+        const QString request = mode == VintrelleCommandLine::Mode::Toggle    ? QStringLiteral("toggle")
+                                : mode == VintrelleCommandLine::Mode::Welcome ? QStringLiteral("welcome")
+                                                                              : QStringLiteral("open");
         if (running && running->ask({{"request", request}}))
             return 0;
         err << "vintrelle: the running Vintrelle did not answer.\n";

@@ -76,7 +76,7 @@ private slots:
         QTRY_VERIFY(!item.menu()->isVisible());
     }
 
-    // `vintrelle --welcome` shows the welcome window; a second launch with --toggle hides it.
+    // `vintrelle --welcome` shows the welcome window; a later --toggle hides it, a later --welcome shows it again.
     void welcomeArgumentShowsTheWelcomeWindow()
     {
         if (!expectTray())
@@ -88,6 +88,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(windows("--name", "^Welcome to Vintrelle$").size(), 1, 10000);
         QCOMPARE(runVintrelle({"--toggle"}, home.processEnvironment()).status, 0);
         QTRY_COMPARE_WITH_TIMEOUT(windows("--name", "^Welcome to Vintrelle$").size(), 0, 5000);
+        QCOMPARE(runVintrelle({"--welcome"}, home.processEnvironment()).status, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(windows("--name", "^Welcome to Vintrelle$").size(), 1, 5000);
         QVERIFY(app.isRunning());
     }
 };
