@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPath>
 #include <QScreen>
 #include <QTimer>
 #include <QWidget>
@@ -223,4 +224,13 @@ bool VintrelleCompositorActive()
         return QGuiApplication::platformName() != QLatin1String("offscreen");
     const QByteArray selection = "_NET_WM_CM_S" + QByteArray::number(DefaultScreen(display));
     return XGetSelectionOwner(display, XInternAtom(display, selection.constData(), False)) != 0;
+}
+
+void VintrelleCutRoundedCorners(QWidget *window, qreal radius)
+{
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        return;
+    QPainterPath shape;
+    shape.addRoundedRect(QRectF(window->rect()), radius, radius);
+    window->setMask(QRegion(shape.toFillPolygon().toPolygon()));
 }

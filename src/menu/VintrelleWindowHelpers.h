@@ -20,5 +20,9 @@ QWidget *VintrelleCenterWindowTitle(QWidget *window);
 // through the _NET_WM_STATE and _NET_WM_DESKTOP hints; elsewhere only Qt's flags apply.
 void VintrelleConfigureOverlayWindow(QWidget *window);
 
+// Cuts `window`'s corners round with a mask on X11, where without a compositor its clear corners
+// would show black. Call it whenever the window is resized.
+void VintrelleCutRoundedCorners(QWidget *window, qreal radius);
+
 // Whether a compositing manager runs, so that rounded, translucent corners show as such.
 bool VintrelleCompositorActive();

@@ -1,6 +1,7 @@
 #include "VintrelleDarkPanel.h"
 
-#include <QGuiApplication>
+#include "VintrelleWindowHelpers.h"
+
 #include <QPainter>
 #include <QPainterPath>
 
@@ -34,12 +35,10 @@ void VintrelleDarkPanel::paintEvent(QPaintEvent *)
     painter.drawPath(panelShape(bounds));
 }
 
-// Without a compositor translucent corners would show black on X11; the mask cuts them off.
 void VintrelleDarkPanel::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        setMask(QRegion(panelShape(QRectF(rect())).toFillPolygon().toPolygon()));
+    VintrelleCutRoundedCorners(this, cornerRadius);
 }
 
 void VintrelleDarkPanel::mousePressEvent(QMouseEvent *event)

@@ -1,7 +1,8 @@
 #include "VintrelleNamePanel.h"
 
+#include "VintrelleWindowHelpers.h"
+
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -127,12 +128,10 @@ void VintrelleNamePanel::moveEvent(QMoveEvent *event)
         emit moved();
 }
 
-// Without a compositor an X11 window's translucent corners would show black; the mask cuts them off.
 void VintrelleNamePanel::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        setMask(QRegion(panelShape(QRectF(rect())).toFillPolygon().toPolygon()));
+    VintrelleCutRoundedCorners(this, cornerRadius);
 }
 
 void VintrelleNamePanel::changeEvent(QEvent *event)

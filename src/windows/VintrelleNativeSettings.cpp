@@ -14,7 +14,6 @@
 #include <QCursor>
 #include <QDir>
 #include <QFileDialog>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMessageBox>
@@ -553,12 +552,10 @@ void VintrelleNativeSettings::paintEvent(QPaintEvent *)
     painter.drawPath(roundedPath(bounds, cornerRadius));
 }
 
-// Without a compositor translucent corners would show black on X11; the mask cuts them off.
 void VintrelleNativeSettings::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (QGuiApplication::platformName() == QLatin1String("xcb"))
-        setMask(QRegion(roundedPath(QRectF(rect()), cornerRadius).toFillPolygon().toPolygon()));
+    VintrelleCutRoundedCorners(this, cornerRadius);
 }
 
 // The Edit menu's Undo is a window action that works on text fields; this window has none, so

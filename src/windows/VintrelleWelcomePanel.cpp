@@ -1,9 +1,9 @@
 #include "VintrelleWelcomePanel.h"
 
+#include "VintrelleWindowHelpers.h"
+
 #include <QCloseEvent>
-#include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPainterPath>
 
 namespace {
 
@@ -45,13 +45,9 @@ void VintrelleWelcomePanel::moveEvent(QMoveEvent *event)
         emit moved();
 }
 
-// Without a compositor an X11 window's clear corners would show black; the mask cuts them off.
 void VintrelleWelcomePanel::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (!m_translucent && QGuiApplication::platformName() == QLatin1String("xcb")) {
-        QPainterPath shape;
-        shape.addRoundedRect(QRectF(rect()), cornerRadius, cornerRadius);
-        setMask(QRegion(shape.toFillPolygon().toPolygon()));
-    }
+    if (!m_translucent)
+        VintrelleCutRoundedCorners(this, cornerRadius);
 }
