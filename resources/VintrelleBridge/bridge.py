@@ -321,8 +321,9 @@ class _Walk(object):
             root = getattr(self.browser, name, None)
             if root is None:
                 return
-            # user_folders is a list of folders; the other roots are one item each.
-            tops = [root] if hasattr(root, 'children') else list(root)
+            # user_folders is a list of folders; the other roots are one item each. Told by name:
+            # asking a root for its children would make Live list them twice.
+            tops = list(root) if name == 'user_folders' else [root]
             for top in reversed(tops):
                 self._push(top, '', 0)
         except Exception:

@@ -12,7 +12,7 @@ CASES = pathlib.Path(__file__).resolve().parent / '..' / '..' / 'data' / 'bridge
 
 class Item(object):
     """A browser item, a folder when it has children and is no device; listing its children adds `cost` seconds to `meter.now`."""
-    meter, cost = None, 0.0
+    meter, cost, listed = None, 0.0, []
 
     def __init__(self, name, *children, uri=None, device=False):
         self.name, self.uri, self._children, self.is_device = name, uri or 'query:Test#' + name, list(children), device
@@ -22,6 +22,7 @@ class Item(object):
     def children(self):
         if self.meter is not None:
             self.meter.now += self.cost
+        Item.listed.append(self.name)
         return list(self._children)
 
 
@@ -62,7 +63,7 @@ class BridgeTests(unittest.TestCase):
         self.home, self.now = tempfile.mkdtemp(prefix='vintrelle-bridge-'), 1000.0
         self.addCleanup(shutil.rmtree, self.home)
         self.surface, self.live = self.start({'token': TOKEN}, port=0)
-        self.service, Item.meter = self.surface.service, None
+        self.service, Item.meter, Item.listed = self.surface.service, None, []
 
     def start(self, config, **kw):
         """A bridge that reads `config` as its config.json, and Live's handle for it, which keeps what the bridge logs."""
@@ -222,6 +223,7 @@ class BridgeTests(unittest.TestCase):
         data = self.search(' REVERB ')  # exact names first, then prefixes, then the rest; Huger and the second Simpler are not indexed
         self.assertEqual(([i['name'] for i in data['items']], data['complete'], len(self.service.index.entries)),
                          (['Reverb', 'reverb', 'Reverb Garden', 'Convolution Reverb', 'Hybrid Reverb', 'Pad Reverberant'], True, 38))
+        self.assertEqual(sorted(Item.listed), sorted(set(Item.listed)))  # Live lists each folder once a walk
         self.setUp()
         self.charge(1.0)  # a walk that keeps to its budget is still going when the search stops waiting
         data = self.search('preset')
