@@ -1,11 +1,9 @@
-// Everything that needs a real X server with a window manager, run inside tests/x11/with-x11-session.sh:
-// global input driven by xdotool while another program (xev, the stand-in for Live) has the focus, the
-// desktop's wish for less motion, and the quick menu and floating windows as a user meets them.
+// All that needs a real X server and window manager: global input driven by xdotool while xev (the stand-in
+// for Live) has the focus, the desktop's wish for less motion, and the quick menu and floating windows.
 
 #include "menu/QuickMenuTestSupport.h"
 
 #include "VintrelleGlobalInput.h"
-#include "VintrelleReducedMotion.h"
 #include "VintrelleShortcut.h"
 #include "VintrelleWindowHelpers.h"
 #include "VintrelleX11ErrorTrap.h"
@@ -17,38 +15,28 @@
 
 #include <X11/keysym.h>
 
-// XSETTINGS bytes as a settings daemon publishes them. Settings: "i <name> <integer>", "c <name>" (a colour),
-// "s <name> <text> [<length written>]".
+// XSETTINGS bytes as a settings daemon publishes them: "i <name> <integer>", "s <name> <text> [<length written>]", "c <name>".
 static QByteArray xsettings(const QStringList &settings, bool bigEndian = false)
 {
-    QByteArray out(4, '\0');
-    out[0] = char(bigEndian);
-    const auto number = [&](quint32 value, int bytes) {
-        for (int i = 0; i < bytes; ++i)
-            out.append(char(value >> 8 * (bigEndian ? bytes - 1 - i : i)));
-    };
+    QByteArray out(1, char(bigEndian));
+    const auto number = [&](quint32 value, int bytes) { for (int i = 0; i < bytes; ++i) out.append(char(value >> 8 * (bigEndian ? bytes - 1 - i : i))); };
     const auto padded = [&](const QString &text) { out.append(text.toLatin1()).append((4 - text.size() % 4) % 4, '\0'); };
-    number(7, 4); // serial
-    number(settings.size(), 4);
+    out.append(3, '\0'), number(7, 4), number(settings.size(), 4); // byte order, serial, count
     for (const QString &setting : settings) {
         const QStringList parts = setting.split(' ');
         const int type = QStringLiteral("isc").indexOf(parts[0]);
-        out.append(char(type)).append('\0');
-        number(parts[1].size(), 2);
-        padded(parts[1]);
-        number(3, 4); // last change serial
+        out.append(char(type)).append('\0'), number(parts[1].size(), 2), padded(parts[1]), number(3, 4); // last change serial
         if (type == 0)
             number(parts[2].toInt(), 4);
-        if (type == 1)
+        else if (type == 1)
             number(parts.value(3, QString::number(parts[2].size())).toUInt(), 4), padded(parts[2]);
-        if (type == 2)
-            out.append(8, '\x7f');
+        else
+            out.append(8, '\x7f'); // a colour
     }
     return out;
 }
 
-// Another client of the same server: it holds key combinations as a desktop shortcut would, or plays the
-// settings daemon; closing it destroys its windows and gives up their selections.
+// Another client of the same server: holds keys as a desktop shortcut would, or plays the settings daemon.
 struct OtherClient
 {
     Display *display = XOpenDisplay(nullptr);
@@ -62,7 +50,6 @@ struct OtherClient
 };
 
 static bool movePointer(const QPoint &p) { return xdotool(QStringLiteral("mousemove %1 %2").arg(p.x()).arg(p.y())); }
-
 static QPoint rowCentre(QMenu *menu, const QString &title) { return menu->mapToGlobal(menu->actionGeometry(actionTitled(menu, title)).center()); }
 
 // Where the X server has the window, as xdotool reports it.
@@ -100,7 +87,6 @@ class TestX11Platform : public QObject
     QRectF m_ownWindow;
     std::unique_ptr<VintrelleQuickMenuPresenter> m_presenter;
     QStringList m_events; // what the quick menu's callbacks were asked for, in order
-    QList<QPoint> m_moves, m_shown;
 
     std::unique_ptr<VintrelleGlobalInput> startInput()
     {
@@ -109,13 +95,11 @@ class TestX11Platform : public QObject
         if (!input->available() || !input->startObserving(&error))
             qFatal("no global input: %s %s", qPrintable(input->unavailableReason()), qPrintable(error.value_or("")));
         input->combo = [this] { return m_combo; };
-        input->menuOpen = [] { return false; };
         input->pointerOverOwnWindows = [this](QPointF point) { return m_ownWindow.contains(point); };
         return input;
     }
 
-    // Gives the stand-in the focus and forgets what it received. The pause keeps one row's last tap or
-    // click from pairing with the next row's first; the window manager may still be taking it on.
+    // Gives the stand-in the focus and forgets what it received; the pause keeps one row's taps from the next's.
     bool focusStandIn()
     {
         QTest::qWait(500);
@@ -140,15 +124,14 @@ class TestX11Platform : public QObject
 
     QMenu *openMenu(const QPoint &at)
     {
-        m_events.clear(), m_moves.clear(), m_shown.clear();
+        m_events.clear();
         m_presenter = std::make_unique<VintrelleQuickMenuPresenter>();
         m_presenter->onChoosePlugin = [this](const QString &id) { m_events << "plugin " + id; };
         m_presenter->onRowCommand = [this](const QJsonObject &command, const QPoint &) { m_events << QJsonDocument(command).toJson(QJsonDocument::Compact); };
         m_presenter->onSettings = [this] { m_events << "settings"; };
         m_presenter->onEdit = [this] { m_events << "edit"; };
         m_presenter->onClosed = [this] { m_events << "closed"; };
-        m_presenter->onMoved = [this](const QPoint &topLeft) { m_moves << topLeft; };
-        m_presenter->onShown = [this](const QPoint &topLeft) { m_shown << topLeft; };
+        m_presenter->onShown = [this](const QPoint &topLeft) { m_events << QStringLiteral("shown %1,%2").arg(topLeft.x()).arg(topLeft.y()); };
         m_presenter->setConnected(true);
         movePointer(at);
         if (!m_presenter->showAtPoint(demoCategories(), QCursor::pos()) || !QTest::qWaitForWindowExposed(m_presenter->menu()))
@@ -195,10 +178,8 @@ private slots:
         QTest::newRow("Ctrl+Alt+P") << shortcut << "key ctrl+alt+p" << "hotkey" << QRectF() << "Control_L Alt_L / ";
         QTest::newRow("Ctrl+Alt+O is not it") << shortcut << "key ctrl+alt+o" << "" << QRectF() << "Control_L Alt_L o / ";
         QTest::newRow("double tap of Alt") << tap << tapTwice << "tap" << QRectF() << "Alt_L Alt_L / ";
-        QTest::newRow("double tap while the shortcut is chosen") << shortcut << tapTwice << "" << QRectF() << "Alt_L Alt_L / ";
         QTest::newRow("click between the taps") << tap << "key alt sleep 0.05 click 1 sleep 0.05 key alt" << "" << QRectF() << "Alt_L Alt_L / 1";
         QTest::newRow("right clicks 5 px apart") << tap << clickTwice << "click 405,300" << QRectF() << " / 3 3";
-        QTest::newRow("right clicks with Control held") << tap << "keydown ctrl " + clickTwice + " keyup ctrl" << "" << QRectF() << "Control_L / 3 3";
         QTest::newRow("right clicks over an own window") << tap << clickTwice << "" << QRectF(350, 250, 100, 100) << " / 3 3";
     }
     void gestures()
@@ -220,8 +201,7 @@ private slots:
         QTEST(seen.join(' '), "fired");
     }
 
-    // A shortcut another client holds is refused and the previous one keeps working; choosing the double tap
-    // or tearing global input down releases the grab. No grab is left behind, not even for a lock variant.
+    // A shortcut held elsewhere is refused, the old one kept; the double tap or teardown leaves no grab, nor a lock variant.
     void grabs_data()
     {
         addColumns<QString>({"how"});
@@ -233,12 +213,10 @@ private slots:
         QFETCH(QString, how);
         std::unique_ptr<VintrelleGlobalInput> input = startInput();
         VintrelleError error;
-        QVERIFY(input->applyShortcut("command-shift", "J", &error));
         OtherClient other;
-        QVERIFY(!other.grab(XK_j, Mod4Mask | ShiftMask));
+        QVERIFY(input->applyShortcut("command-shift", "J", &error) && !other.grab(XK_j, Mod4Mask | ShiftMask));
         if (how == "refused") {
-            QVERIFY(other.grab(XK_k, ControlMask | ShiftMask));
-            QVERIFY(!input->applyShortcut("control-shift", "K", &error));
+            QVERIFY(other.grab(XK_k, ControlMask | ShiftMask) && !input->applyShortcut("control-shift", "K", &error));
             QCOMPARE(error.value_or(""), QStringLiteral("That shortcut is unavailable. Choose another; your previous shortcut is unchanged."));
             QVERIFY(other.grab(XK_k, ControlMask | ShiftMask | LockMask));
             QSignalSpy hotKey(input.get(), &VintrelleGlobalInput::hotKeyPressed);
@@ -250,8 +228,7 @@ private slots:
             QVERIFY(input->applyShortcut("double-option", "J", &error) && !input->hasHotKey());
         else
             input.reset();
-        QVERIFY(other.grab(XK_j, Mod4Mask | ShiftMask));
-        QVERIFY(other.grab(XK_j, Mod4Mask | ShiftMask | LockMask));
+        QVERIFY(other.grab(XK_j, Mod4Mask | ShiftMask) && other.grab(XK_j, Mod4Mask | ShiftMask | LockMask));
     }
 
     // Another client holds the stored shortcut at start: the key is observed instead, until a new shortcut is saved.
@@ -261,8 +238,7 @@ private slots:
         m_combo = VintrelleShortcutCombo::controlOption;
         m_input->clearHotKey();
         OtherClient other;
-        QVERIFY(other.grab(XK_p, ControlMask | Mod1Mask));
-        QVERIFY(VintrelleStoreShortcut("control-option", "P"));
+        QVERIFY(other.grab(XK_p, ControlMask | Mod1Mask) && VintrelleStoreShortcut("control-option", "P"));
         std::unique_ptr<VintrelleGlobalInput> second = startInput();
         const VintrelleGlobalInput::ShortcutStatus status = second->installGlobalMonitorFallback();
         QCOMPARE(status.title, QString("Hotkey: control-alt\u2013P"));
@@ -273,14 +249,10 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(hotKey.size(), 2);
         VintrelleError error;
-        QVERIFY(second->applyShortcut("control-shift", "K", &error));
-        QVERIFY(!second->observingFallbackKeys());
+        QVERIFY(second->applyShortcut("control-shift", "K", &error) && !second->observingFallbackKeys());
     }
 
-    // A settings daemon, played by this test owning the XSETTINGS selection with `daemon` published, wins over
-    // the settings files; without one (empty `daemon`) or when its bytes are damaged, the files count.
-    // A settings daemon, played by another client owning the XSETTINGS selection with `daemon` published, wins
-    // over the settings files; without one (empty `daemon`) or when its bytes are damaged, the files count.
+    // A settings daemon (another client owning the XSETTINGS selection) wins over the files unless its bytes are damaged.
     void reducedMotion_data()
     {
         addColumns<QString, QByteArray, QByteArray, bool>({"file", "contents", "daemon", "reduced"});
@@ -289,11 +261,8 @@ private slots:
         QTest::newRow("nothing configured") << "" << QByteArray() << QByteArray() << false;
         QTest::newRow("GTK off as 0, spaced") << gtk3 << QByteArray("[Settings]\ngtk-theme-name=Adwaita\ngtk-enable-animations = 0\n") << QByteArray() << true;
         QTest::newRow("KDE instant animations") << kde << QByteArray("[KDE]\nAnimationDurationFactor=0\n") << QByteArray() << true;
-        QTest::newRow("KDE factor not a number") << kde << QByteArray("[KDE]\nAnimationDurationFactor=fast\n") << QByteArray() << false;
         QTest::newRow("daemon on, big-endian, after a string and a colour; GTK off") << gtk3 << gtkOff << xsettings({theme, "c Gtk/Colour", on}, true) << false;
-        QTest::newRow("daemon off, little-endian") << "" << QByteArray() << xsettings({theme, "i Gtk/EnableAnimations 0"}) << true;
-        QTest::newRow("daemon's bytes cut short in the value") << gtk3 << gtkOff << xsettings({on}).chopped(2) << true;
-        QTest::newRow("daemon's string length past the end") << gtk3 << gtkOff << xsettings({"s Net/ThemeName Adwaita 4294967292", on}) << true;
+        QTest::newRow("daemon's string length past the end; GTK off") << gtk3 << gtkOff << xsettings({"s Net/ThemeName Adwaita 4294967292", on}) << true;
     }
     void reducedMotion()
     {
@@ -302,8 +271,8 @@ private slots:
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
         if (!file.isEmpty())
             writeFile(config.filePath(file), contents);
-        OtherClient settingsDaemon;
-        Display *display = settingsDaemon.display;
+        const OtherClient settingsDaemon;
+        Display *const display = settingsDaemon.display;
         const Window owner = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
         const Atom selection = XInternAtom(display, ("_XSETTINGS_S" + QByteArray::number(DefaultScreen(display))).constData(), False);
         const Atom settings = XInternAtom(display, "_XSETTINGS_SETTINGS", False);
@@ -316,9 +285,8 @@ private slots:
         QTEST(VintrelleX11Platform().prefersReducedMotion(), "reduced");
     }
 
-    // Open at the pointer, go into `submenu` (a click opens it), then left-click `row`, or with a `rowChoice`
-    // right-click it: RENAME/DELETE open at the pointer and `rowChoice` is clicked. Each choice closes the menu
-    // first; a plug-in is chosen on the next turn.
+    // Open, click `submenu` open, then left-click `row`, or right-click it and click `rowChoice` in the row menu
+    // that opens at the pointer. Each choice closes the menu first; a plug-in is chosen on the next turn.
     void clicks_data()
     {
         addColumns<QString, QString, QString, QString>({"submenu", "row", "rowChoice", "events"});
@@ -335,7 +303,7 @@ private slots:
         QMenu *menu = openMenu({250, 120});
         QVERIFY(menu);
         QCOMPARE(serverPosition(menu), QPoint(250, 120));
-        QTRY_COMPARE(m_shown, QList<QPoint>{QPoint(250, 120)});
+        QTRY_COMPARE(m_events, QStringList{"shown 250,120"});
         if (!submenu.isEmpty()) {
             QVERIFY(clickRow(menu, submenu, 1));
             menu = actionTitled(menu, submenu)->menu();
@@ -346,36 +314,13 @@ private slots:
         QVERIFY(clickRow(menu, row, rowChoice.isEmpty() ? 1 : 3));
         if (!rowChoice.isEmpty()) {
             QTest::qWait(300); // the click's release has long arrived: it chose nothing
-            QCOMPARE(m_events, QStringList());
+            QCOMPARE(m_events, QStringList{"shown 250,120"});
             QVERIFY(QTest::qWaitForWindowExposed(m_presenter->rowMenu()));
             QCOMPARE(serverPosition(m_presenter->rowMenu()), point);
             QVERIFY(clickRow(m_presenter->rowMenu(), rowChoice, 1));
         }
-        QTRY_COMPARE(m_events.join(", "), events);
+        QTRY_COMPARE(m_events.join(", "), "shown 250,120, " + events);
         QVERIFY(!m_presenter->isOpen());
-    }
-
-    // A press on the header drags the menu once the pointer has moved 3 pixels from it, until the release.
-    void draggingTheHeaderMovesTheMenu()
-    {
-        QMenu *menu = openMenu({300, 200});
-        QVERIFY(menu);
-        const QPoint grip = menu->findChild<VintrelleMenuHeader *>()->mapToGlobal(QPoint(40, 20));
-        movePointer(grip);
-        QVERIFY(xdotool("mousedown 1"));
-        for (const auto &[offset, topLeft] : QList<std::pair<QPoint, QPoint>>{{{2, 1}, {300, 200}}, {{2, 2}, {300, 200}}, {{0, 3}, {300, 203}}, {{60, 40}, {360, 240}}}) {
-            movePointer(grip + offset);
-            QTest::qWait(150);
-            QTRY_COMPARE(serverPosition(menu), topLeft);
-        }
-        QCOMPARE(QGuiApplication::overrideCursor() ? QGuiApplication::overrideCursor()->shape() : Qt::ArrowCursor, Qt::ClosedHandCursor);
-        QVERIFY(xdotool("mouseup 1"));
-        QTRY_VERIFY(!QGuiApplication::overrideCursor());
-        movePointer(grip + QPoint(100, 100)); // after the release: nothing moves
-        QTest::qWait(150);
-        QCOMPARE(serverPosition(menu), QPoint(360, 240));
-        QCOMPARE(QList<QPoint>({m_moves.first(), m_moves.last()}), QList<QPoint>({{300, 203}, {360, 240}}));
-        QCOMPARE(m_presenter->openMenuTopLeft(), std::optional<QPoint>(QPoint(360, 240))); // a drag does not close the menu
     }
 
     // Pixels on screen: green "CONNECTED" while connected; warm and pulsing while not.
@@ -401,38 +346,28 @@ private slots:
         QVERIFY(!header->isPulsing());
     }
 
-    // Floating windows hold their window manager states however they were configured and shown: after
-    // showing with other flags, shown with the flags already (the manager is still asked), or configured
-    // before showing, then hidden (the manager drops its states) and shown again.
-    void overlayWindowsAskTheWindowManagerToFloat_data()
-    {
-        addColumns<QString>({"scenario"});
-        for (const char *scenario : {"shown", "flags", "again"})
-            QTest::newRow(scenario) << scenario;
-    }
+    // Floating windows hold their window manager states when configured after showing (with other flags or theirs
+    // already), or configured before showing, then hidden (the manager drops its states) and shown again.
     void overlayWindowsAskTheWindowManagerToFloat()
     {
-        QFETCH(QString, scenario);
-        QWidget window(nullptr, scenario == "flags" ? Qt::Tool | Qt::WindowStaysOnTopHint : Qt::WindowFlags());
-        window.resize(300, 200);
-        // After the exposure the window manager still needs a moment to take the window on.
-        const auto showAndSettle = [&] { window.show(); return QTest::qWaitForWindowExposed(&window) && (QTest::qWait(200), true); };
-        if (scenario == "again") {
-            VintrelleConfigureOverlayWindow(&window);
+        for (const QString scenario : {"shown", "flags", "again"}) {
+            QWidget window(nullptr, scenario == "flags" ? Qt::Tool | Qt::WindowStaysOnTopHint : Qt::WindowFlags());
+            window.resize(300, 200);
+            const auto showAndSettle = [&] { window.show(); return QTest::qWaitForWindowExposed(&window) && (QTest::qWait(200), true); };
+            if (scenario == "again") {
+                VintrelleConfigureOverlayWindow(&window);
+                QVERIFY(showAndSettle());
+                window.hide();
+                QTest::qWait(300);
+            }
             QVERIFY(showAndSettle());
-            window.hide();
-            QTest::qWait(300);
+            if (scenario != "again")
+                VintrelleConfigureOverlayWindow(&window);
+            const QStringList wanted{"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_DESKTOP(CARDINAL) = 4294967295"};
+            const auto properties = [&] { return outputOf("xprop", {"-id", QString::number(window.windowHandle()->winId()), "_NET_WM_STATE", "_NET_WM_DESKTOP"}); };
+            QVERIFY2(QTest::qWaitFor([&] { return std::all_of(wanted.begin(), wanted.end(), [p = properties()](const QString &atom) { return p.contains(atom); }); }, 3000),
+                     qPrintable(scenario + ": " + properties()));
         }
-        QVERIFY(showAndSettle());
-        if (scenario != "again")
-            VintrelleConfigureOverlayWindow(&window);
-        const QStringList wanted{"_NET_WM_STATE_ABOVE", "_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER", "_NET_WM_DESKTOP(CARDINAL) = 4294967295"};
-        QString properties;
-        const auto floating = [&] {
-            properties = outputOf("xprop", {"-id", QString::number(window.windowHandle()->winId()), "_NET_WM_STATE", "_NET_WM_DESKTOP"});
-            return std::all_of(wanted.begin(), wanted.end(), [&](const QString &atom) { return properties.contains(atom); });
-        };
-        QVERIFY2(QTest::qWaitFor(floating, 3000), qPrintable(properties));
     }
 };
 
