@@ -132,6 +132,7 @@ class TestX11Platform : public QObject
         m_presenter->onEdit = [this] { m_events << "edit"; };
         m_presenter->onClosed = [this] { m_events << "closed"; };
         m_presenter->onShown = [this](const QPoint &topLeft) { m_events << QStringLiteral("shown %1,%2").arg(topLeft.x()).arg(topLeft.y()); };
+        m_presenter->onMoved = [this](const QPoint &topLeft) { m_events << QStringLiteral("moved %1,%2").arg(topLeft.x()).arg(topLeft.y()); };
         m_presenter->setConnected(true);
         movePointer(at);
         if (!m_presenter->showAtPoint(demoCategories(), QCursor::pos()) || !QTest::qWaitForWindowExposed(m_presenter->menu()))
@@ -321,6 +322,21 @@ private slots:
         }
         QTRY_COMPARE(m_events.join(", "), "shown 250,120, " + events);
         QVERIFY(!m_presenter->isOpen());
+    }
+
+    // A press on the header drags the menu once the pointer has moved 3 pixels from it, until the release.
+    void draggingTheHeaderMovesTheMenu()
+    {
+        QMenu *menu = openMenu({300, 200});
+        QVERIFY(menu && movePointer(menu->findChild<VintrelleMenuHeader *>()->mapToGlobal(QPoint(40, 20))));
+        const QList<std::pair<const char *, QPoint>> steps{{"mousedown 1", {300, 200}}, {"mousemove_relative 2 2", {300, 200}}, {"mousemove_relative -- -2 1", {300, 203}},
+                                                           {"mousemove_relative 60 37", {360, 240}}, {"mouseup 1", {360, 240}}, {"mousemove_relative 40 60", {360, 240}}};
+        for (const auto &[step, topLeft] : steps) {
+            QVERIFY(xdotool(step));
+            QTest::qWait(150);
+            QTRY_COMPARE(serverPosition(menu), topLeft);
+        }
+        QVERIFY(m_events.contains("moved 360,240") && m_presenter->isOpen());
     }
 
     // Pixels on screen: green "CONNECTED" while connected; warm and pulsing while not.
