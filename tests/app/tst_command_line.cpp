@@ -19,16 +19,14 @@ class TestCommandLine : public QObject
     std::unique_ptr<VintrelleTestHome> m_home;
 
     VintrelleRun vintrelle(const QStringList &arguments, const QByteArray &input = {}) { return runVintrelle(arguments, m_home->processEnvironment(), input); }
-    QJsonObject library() const { return QJsonDocument::fromJson(readFile(m_home->libraryPath())).object(); }
     QStringList urisSaved() const
     {
         QStringList uris;
-        for (const QJsonValue category : library()["categories"].toArray())
+        for (const QJsonValue category : QJsonDocument::fromJson(readFile(m_home->libraryPath()))["categories"].toArray())
             for (const QJsonValue entry : category["entries"].toArray())
                 uris << entry["uri"].toString();
         return uris;
     }
-
     int undoSteps() { return vintrelle({"--command", history}).lines.value(0).value("result")["canUndo"].toInt(-1); }
 
 private slots:
@@ -36,33 +34,27 @@ private slots:
 
     void usageErrorsRunNothing_data()
     {
-        addColumns<QStringList, QByteArray>({"arguments", "input"});
-        QTest::newRow("not JSON") << QStringList{"--command", "{op"} << QByteArray();
-        QTest::newRow("not an object") << QStringList{"--command", "[]"} << QByteArray();
-        QTest::newRow("bad later line") << QStringList{"--commands", "-"} << QByteArray("{\"op\":\"reset\"}\n42\n");
-        QTest::newRow("missing file") << QStringList{"--commands", "/nonexistent/commands"} << QByteArray();
-        QTest::newRow("endless file") << QStringList{"--commands", "/dev/zero"} << QByteArray();
-        QTest::newRow("over 64 MiB") << QStringList{"--commands", "-"} << QByteArray("{\"op\":\"history\"}\n").repeated(64 * 1024 * 1024 / 17 + 1);
-        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray();
-        QTest::newRow("toggle with an argument") << QStringList{"--toggle", "now"} << QByteArray();
+        addColumns<QStringList, QByteArray, QString>({"arguments", "input", "message"});
+        QTest::newRow("not an object") << QStringList{"--command", "[]"} << QByteArray() << "the command is not a JSON object";
+        QTest::newRow("bad later line") << QStringList{"--commands", "-"} << QByteArray("{\"op\":\"reset\"}\n42\n") << "line 2 is not a JSON object; nothing was run";
+        QTest::newRow("missing file") << QStringList{"--commands", "/nonexistent/commands"} << QByteArray() << "could not read /nonexistent/commands: ";
+        QTest::newRow("endless file") << QStringList{"--commands", "/dev/zero"} << QByteArray() << "/dev/zero holds more than 64 MiB of commands; nothing was run";
+        QTest::newRow("unknown option") << QStringList{"--frobnicate"} << QByteArray() << "unknown option --frobnicate";
+        QTest::newRow("toggle with an argument") << QStringList{"--toggle", "now"} << QByteArray() << "--toggle takes no argument";
     }
     void usageErrorsRunNothing()
     {
-        QFETCH(QStringList, arguments); QFETCH(QByteArray, input);
+        QFETCH(QStringList, arguments); QFETCH(QByteArray, input); QFETCH(QString, message);
         const VintrelleRun run = vintrelle(arguments, input);
         QCOMPARE(run.status, 2);
-        QVERIFY(run.out.isEmpty() && !run.err.isEmpty());
+        QVERIFY2(run.out.isEmpty() && run.err.contains(message.toUtf8()), run.err.constData());
         QVERIFY(!QFileInfo::exists(m_home->libraryPath())); // not even a first start happened
     }
 
     void commandsShareOneStoreAndAllRun()
     {
-        QCOMPARE(vintrelle({"--help"}).status, 0);
-        QVERIFY(vintrelle({"--version"}).out.startsWith("vintrelle "));
-        QVERIFY(!QFileInfo::exists(m_home->libraryPath()));
         // Two lone surrogates once saved as the same "?" and locked the user out of the library.
-        const QByteArray script = "{\"op\":\"addCategory\",\"name\":\"Favourites\"}\n\n{\"op\":\"history\"}\n{\"op\":\"nonsense\"}\n"
-                                  "{\"op\":\"undo\"}\n{\"op\":\"redo\"}\n"
+        const QByteArray script = "{\"op\":\"addCategory\",\"name\":\"Favourites\"}\n\n{\"op\":\"history\"}\n{\"op\":\"nonsense\"}\n{\"op\":\"undo\"}\n{\"op\":\"redo\"}\n"
                                   "{\"op\":\"addPlugin\",\"categoryID\":\"starter-1\",\"entry\":{\"name\":\"x\",\"uri\":\"\\ud800\"}}\n"
                                   "{\"op\":\"addPlugin\",\"categoryID\":\"starter-1\",\"entry\":{\"name\":\"x\",\"uri\":\"\\ud801\"}}\n";
         const VintrelleRun run = vintrelle({"--commands", "-"}, script);
@@ -70,7 +62,7 @@ private slots:
         const QJsonObject done{{"result", QJsonObject()}};
         QCOMPARE(run.lines, QList<QJsonObject>({done, {{"result", QJsonObject{{"canUndo", 1}, {"canRedo", 0}}}}, {{"error", "Unknown library action."}}, done, done, done, done}));
         QVERIFY(!run.out.contains(": ")); // compact lines
-        QCOMPARE(library()["categories"].toArray().size(), 17);
+        QCOMPARE(QJsonDocument::fromJson(readFile(m_home->libraryPath()))["categories"].toArray().size(), 17);
         QCOMPARE(urisSaved(), QStringList({QString(QChar(0xD800)), QString(QChar(0xD801))}));
     }
 
@@ -109,8 +101,7 @@ private slots:
         for (int index = 0; index < 2; ++index) {
             QVERIFY(runs[index].waitForFinished(60000));
             const bool saved = runs[index].exitCode() == 0;
-            const QByteArray answer = saved ? "{\"result\":{}}" : compact({{"error", inUse}});
-            QCOMPARE(runs[index].readAllStandardOutput().split('\n').mid(0, 200), QList<QByteArray>(200, answer));
+            QCOMPARE(runs[index].readAllStandardOutput().split('\n').mid(0, 200), QList<QByteArray>(200, saved ? "{\"result\":{}}" : compact({{"error", inUse}})));
             for (int i = 0; saved && i < 200; ++i)
                 expected << QString("%1-%2").arg(index).arg(i);
         }
@@ -138,8 +129,7 @@ private slots:
         QVERIFY(QDir().mkpath(folder));
         const QString script = R"(mount -t tmpfs -o size=64k tmpfs "$1" || exit 99; cp "$2" "$1/native-library.json"
 "$3" --command '{"op":"addCategory","name":"Full"}'; cmp -s "$2" "$1/native-library.json" && echo whole; ls -A "$1")";
-        const VintrelleRun run = runProgram("unshare", {"-rm", "sh", "-c", script, "sh", folder, old, VINTRELLE_BINARY},
-                                            m_home->processEnvironment());
+        const VintrelleRun run = runProgram("unshare", {"-rm", "sh", "-c", script, "sh", folder, old, VINTRELLE_BINARY}, m_home->processEnvironment());
         if (run.status == 99 || (run.status == 1 && run.out.isEmpty()))
             QSKIP(qPrintable("no tmpfs can be mounted here: " + run.err));
         QCOMPARE(run.out.split('\n'), QList<QByteArray>({"{\"error\":\"Could not save " + m_home->libraryPath().toUtf8() + ": No space left on device.\"}",
@@ -163,30 +153,25 @@ private slots:
     // bridge it installs is the (marked) installed copy.
     void installedTree()
     {
-        const QString prefix = m_home->path("prefix"), bridge = prefix + "/share/vintrelle/VintrelleBridge/bridge.py";
+        const QString prefix = m_home->path("prefix"), bridge = prefix + "/share/vintrelle/VintrelleBridge/bridge.py", library = m_home->path("User Library");
         QCOMPARE(QProcess::execute(VINTRELLE_CMAKE, {"--install", VINTRELLE_BUILD_DIR, "--prefix", prefix}), 0);
-        for (const char *file : {"share/vintrelle/VintrelleBridge/__init__.py", "share/vintrelle/launcher/index.html",
-                                 "share/icons/hicolor/scalable/apps/vintrelle.svg"})
-            QVERIFY2(QFileInfo::exists(prefix + "/" + file), file);
+        QVERIFY(QFileInfo::exists(prefix + "/share/vintrelle/launcher/index.html"));
         QVERIFY(readFile(prefix + "/share/applications/vintrelle.desktop").contains("\nExec=vintrelle\n"));
-        const QByteArray marked = readFile(bridge) + "\n# installed copy\n";
-        writeFile(bridge, marked);
-        const QString library = m_home->path("User Library");
+        writeFile(bridge, readFile(bridge) + "\n# installed copy\n");
         QVERIFY(QDir().mkpath(library));
         writeFile(m_home->config() + "/Vintrelle/Vintrelle.conf", "[General]\nVintrelleUserLibrary=" + library.toUtf8() + "\n");
         QProcessEnvironment environment = m_home->processEnvironment();
         environment.remove("VINTRELLE_RESOURCES");
         const VintrelleRun run = runProgram(prefix + "/bin/vintrelle", {"--command", R"({"op":"install"})"}, environment);
         QCOMPARE(run.lines.value(0).value("result")["ok"], QJsonValue(true));
-        QCOMPARE(readFile(library + "/Remote Scripts/VintrelleBridge/bridge.py"), marked);
+        QCOMPARE(readFile(library + "/Remote Scripts/VintrelleBridge/bridge.py"), readFile(bridge));
     }
 
     // Second launches print exactly what the same commands print in-process, and the library ends the same.
     void commandsPrintAsInProcess_data()
     {
         addColumns<QByteArray, int>({"lines", "status"});
-        QTest::newRow("edit, undo, redo, export") << renameKeys + "\n{\"op\":\"undo\"}\n{\"op\":\"redo\"}\n{\"op\":\"export\"}" << 0;
-        QTest::newRow("a failure in the middle, later lines still run") << renameKeys + "\n{\"op\":\"delete\",\"id\":\"gone\"}\n" + history << 1;
+        QTest::newRow("a failure in the middle, later lines still run") << renameKeys + "\n{\"op\":\"delete\",\"id\":\"gone\"}\n{\"op\":\"export\"}" << 1;
         QTest::newRow("one bad line runs nothing") << renameKeys + "\nnot json" << 2;
     }
     void commandsPrintAsInProcess()
@@ -217,7 +202,6 @@ private slots:
         for (const QStringList &arguments : {QStringList(), QStringList{"--toggle"}, QStringList{"--welcome"}})
             QCOMPARE(vintrelle(arguments).status, 0);
         QVERIFY(app.waitUntilListening(m_home->instanceSocket()));
-
         VintrelleLibraryLock lock(m_home->libraryPath());
         VintrelleError error;
         QVERIFY(!lock.acquire(0, &error));
@@ -290,8 +274,7 @@ private slots:
         }
         QVERIFY(app.process().waitForFinished(10000));
         QCOMPARE(app.process().exitCode(), 1);
-        QVERIFY(!QFileInfo::exists(m_home->instanceSocket()));
-        QVERIFY(!QFileInfo::exists(m_home->path("elsewhere/vintrelle.socket")));
+        QVERIFY(!QFileInfo::exists(m_home->instanceSocket()) && !QFileInfo::exists(m_home->path("elsewhere/vintrelle.socket")));
     }
 };
 
