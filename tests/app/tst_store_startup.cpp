@@ -19,9 +19,7 @@
 
 namespace {
 
-const QString trustedPage = "http://127.0.0.1:48123/native-migration";
 constexpr int slowEngine = 60000; // the engine's first start on a busy machine can take many seconds
-const QString nothingYet = "not run";
 
 // The launcher page the tests serve from the trusted origin. As a main frame it holds back its own
 // migration message, so the library stays not ready, and answers forwarded commands; as a
@@ -56,9 +54,9 @@ int webEngineChildren() { return int(childProcesses(::getpid()).filter(QRegularE
 // Runs `script` in `page` and waits for it; false when it failed or never finished.
 bool evaluated(VintrellePageEvaluator *page, const QString &script, int timeout = 10000)
 {
-    std::optional<QString> failure = nothingYet;
+    std::optional<std::optional<QString>> failure;
     page->evaluate(script, [&](std::optional<QString> error) { failure = error; });
-    return QTest::qWaitFor([&] { return failure != nothingYet; }, timeout) && !failure;
+    return QTest::qWaitFor([&] { return failure.has_value(); }, timeout) && !*failure;
 }
 
 // Writes `items` into the launcher origin's storage through the program's own page, in a child
@@ -70,7 +68,7 @@ int seedInThisProcess(const QString &storagePath, const QJsonObject &items)
         return 2;
     auto profile = VintrelleMigrationPage::createProfile(storagePath);
     auto page = std::make_unique<VintrelleMigrationPage>(profile.get());
-    page->load(QUrl(trustedPage));
+    page->load(QUrl(VintrelleMigrationPage::trustedOrigin() + "/native-migration"));
     QString script = "localStorage.clear(),";
     for (auto item = items.begin(); item != items.end(); ++item)
         script += "localStorage.setItem(..." + QString::fromUtf8(QJsonDocument(QJsonArray{item.key(), item.value()}).toJson(QJsonDocument::Compact)) + "),";
@@ -121,30 +119,22 @@ class StoreStartupTest : public QObject
 private slots:
     void initTestCase()
     {
-        QLoggingCategory::setFilterRules("qt.webenginecontext.info=false\nqt.webenginecontext.debug=false\n"
-                                         "js.critical=false\njs.warning=false\njs.info=false");
+        QLoggingCategory::setFilterRules("js.critical=false\njs.warning=false\njs.info=false");
         writeFile(m_resources.filePath("launcher/index.html"), launcherPage);
         qputenv("VINTRELLE_RESOURCES", QFile::encodeName(m_resources.path()));
         QCOMPARE(webEngineChildren(), 0);
     }
     void cleanupTestCase() { m_pending.reset(); }
 
-    // First: nothing of the engine may have started before it.
-    void fileStart_data()
-    {
-        addColumns<QByteArray, QString>({"contents", "failure"}); // failure empty: ready
-        QTest::newRow("valid library") << compact(stateWith({categoryObject("A", "Synths")})) << QString();
-        QTest::newRow("not JSON") << QByteArray("{\"nativeVersion\":1,") << "The saved library is not valid JSON";
-    }
+    // First: nothing of the engine may have started before it. A saved library is read at once (the
+    // delegate's test has a failing one).
     void fileStart()
     {
-        QFETCH(QByteArray, contents); QFETCH(QString, failure);
         Startup fixture;
+        const QByteArray contents = compact(stateWith({categoryObject("A", "Synths")}));
         writeFile(fixture.home.libraryPath(), contents);
         fixture.startup.prepare(); // answers before it returns: no engine, no event loop
-        QCOMPARE(fixture.ready.count() + fixture.failed.count(), 1);
-        QCOMPARE(fixture.failed.isEmpty() ? QString() : fixture.failed.first().first().toString().left(failure.size()), failure);
-        QCOMPARE(fixture.startup.isReady(), failure.isEmpty());
+        QVERIFY(fixture.ready.count() == 1 && fixture.failed.isEmpty() && fixture.startup.isReady());
         QVERIFY(!fixture.startup.isStarting() && !fixture.startup.migrationPage() && !fixture.startup.hasLauncherServer());
         QCOMPARE(readFile(fixture.home.libraryPath()), contents);
         QTest::qWait(200);
@@ -290,19 +280,6 @@ private slots:
         QVERIFY(fixture.startup.isStarting() && !fixture.startup.isReady());
     }
 
-    // The trusted page's actions that other parts carry out are passed on; a library only as an array.
-    void pageMessages()
-    {
-        Startup &fixture = pending();
-        QSignalSpy emitted(&fixture.startup, &VintrelleStoreStartup::pageAction);
-        postFromPage("{action:'installBridge'}),window.webkit.messageHandlers.vintrelle.postMessage({action:'quickMenuLibrary',categories:'none'}),"
-                     "window.webkit.messageHandlers.vintrelle.postMessage({action:'quickMenuLibrary',categories:[]}");
-        QTRY_COMPARE_WITH_TIMEOUT(emitted.count(), 2, 10000);
-        QTest::qWait(200);
-        QCOMPARE(emitted.count(), 2);
-        QCOMPARE(emitted[0][0].toString() + ' ' + emitted[1][0].toString() + ' ' + QString::number(emitted[1][1].toJsonObject()["categories"].isArray()), "installBridge quickMenuLibrary 1");
-    }
-
     // The page's library export and import: file dialogs, the export limit, strict UTF-8, and the
     // status lines the page receives (the import file rules are the settings window's test).
     void paletteFiles_data()
@@ -313,8 +290,6 @@ private slots:
         const QString quoted = "Lib \"ü\" 'x'\n\\ </script> \u2028 %1", import = "{action:'importLibrary'}", tooLarge = "status:Library export is too large.";
         const QByteArray quotedBytes = "Lib \"\xc3\xbc\" 'x'\n\\ </script> \xe2\x80\xa8 %1", none = "<none>", notUtf8 = "{\"a\":\"\xff\"}";
         const QByteArray overLimit(VintrelleLimits::importFileBytes + 1, ' ');
-        QTest::newRow("export replaces the chosen file") << "{action:'exportLibrary',contents:" + QString::fromUtf8(QJsonDocument(QJsonArray{quoted}).toJson(QJsonDocument::Compact)) + "[0]}"
-                                                         << "out.json" << QByteArray("old") << "status:Library exported." << quotedBytes;
         QTest::newRow("export of no text") << "{action:'exportLibrary',contents:5}" << "out.json" << none << tooLarge << none;
         QTest::newRow("export into a missing folder") << "{action:'exportLibrary',contents:'x'}" << "missing/out.json" << none
                                                       << "status:Could not save the library. Choose a writable folder and try again." << none;
@@ -358,11 +333,6 @@ private slots:
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir runtime;
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR"))
-        qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
-    if (qEnvironmentVariableIsEmpty("QTWEBENGINE_CHROMIUM_FLAGS"))
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu");
     QGuiApplication application(argc, argv);
     if (argc == 4 && qstrcmp(argv[1], "--seed") == 0)
         return seedInThisProcess(QString::fromLocal8Bit(argv[2]), QJsonDocument::fromJson(argv[3]).object());
