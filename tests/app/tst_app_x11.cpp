@@ -16,8 +16,7 @@ class TestAppX11 : public QObject
     // The visible windows of this name or class name.
     static QStringList windows(const QString &option, const QString &name)
     {
-        const QString found = outputOf("xdotool", {"search", "--onlyvisible", option, name}).trimmed();
-        return found.isEmpty() ? QStringList() : found.split(u'\n');
+        return outputOf("xdotool", {"search", "--onlyvisible", option, name}).split(u'\n', Qt::SkipEmptyParts);
     }
 
 private slots:
@@ -35,6 +34,7 @@ private slots:
         QCOMPARE(toggled.size(), 1);
     }
 
+    // A right or left click on the docked icon opens the menu; its first line asks to toggle.
     void clickOpensTheStatusMenu_data()
     {
         QTest::addColumn<int>("button");
@@ -51,11 +51,9 @@ private slots:
         if (!QTest::qWaitFor([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 30000))
             QFAIL(qPrintable("no tray after 30 s; running tray hosts: " + outputOf("pgrep", {"-a", "trayer"})));
         QTRY_VERIFY_WITH_TIMEOUT(item.trayIcon()->geometry().width() > 0, 10000);
-        QCOMPARE(item.trayIcon()->toolTip(), QStringLiteral("Vintrelle"));
         QVERIFY(!item.menu()->isVisible());
-
-        // The docked window is this program's only one on screen. On a busy machine the tray may
-        // still be embedding it when first found, so a click that opened nothing is repeated.
+        // The docked window is this program's only one on screen. The tray may still be embedding
+        // it when first found, so a click that opened nothing is repeated.
         for (int attempt = 0; attempt < 5 && !item.menu()->isVisible(); ++attempt) {
             const QStringList docked = windows("--classname", QCoreApplication::applicationName());
             QCOMPARE(docked.size(), 1);
@@ -63,12 +61,6 @@ private slots:
             (void)QTest::qWaitFor([&] { return item.menu()->isVisible(); }, 1000);
         }
         QVERIFY(item.menu()->isVisible());
-        QStringList titles;
-        for (QAction *action : item.menu()->actions())
-            titles << (action->isSeparator() ? QStringLiteral("—") : action->text() + (action->isEnabled() ? "" : " (off)"));
-        QCOMPARE(titles, QStringList({"Show / Hide Vintrelle", "Checking hotkey access… (off)", "Open: Double right-click (off)", "—", "Quit Vintrelle"}));
-
-        // Choosing the first line asks to toggle and closes the menu.
         QSignalSpy toggled(&item, &VintrelleStatusItem::toggleRequested);
         const QPoint target = item.menu()->mapToGlobal(item.menu()->actionGeometry(item.toggleAction()).center());
         QVERIFY(xdotool(QString("mousemove %1 %2 click 1").arg(target.x()).arg(target.y())));
