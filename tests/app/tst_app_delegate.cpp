@@ -7,7 +7,6 @@
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleScriptedServer.h"
 #include "VintrelleWelcomeStatus.h"
-#include "VintrelleWindowActions.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -16,8 +15,7 @@
 
 using S = VintrelleScriptedServer;
 
-// The application delegate in this process, on the offscreen platform, against real files and
-// loopback servers: one wiring row per window (the windows' own tests go through their models).
+// The delegate in this process against real files and loopback servers: one wiring flow per window (their own tests use their models).
 class TestAppDelegate : public QObject
 {
     Q_OBJECT
@@ -42,9 +40,8 @@ private slots:
     void initTestCase() { m_home.apply(); }
     void init() { writeLibrary(); }
 
-    // With --welcome the welcome window replaces the first menu and follows the bridge (one signal
-    // per change); its buttons open the settings and, for an empty library, the first category's
-    // name prompt; Escape on it returns to the menu.
+    // --welcome replaces the first menu with the welcome window, which follows the bridge (one signal per change); its buttons
+    // open the settings and, for an empty library, the first category's name prompt; Escape on it returns to the menu.
     void welcomeReplacesTheFirstMenu()
     {
         S bridge;
@@ -66,12 +63,10 @@ private slots:
         QCOMPARE(changed, (QList<QList<QVariant>>{{true}, {false}}));
         QTest::mouseClick(welcome->connectButton(), Qt::LeftButton);
         QCOMPARE(settingsOpened, 1);
-
         QCOMPARE(delegate->quickMenuOpenings(), 0);
         QTest::keyClick(welcome->window(), Qt::Key_Escape);
         QTRY_COMPARE(delegate->quickMenuOpenings(), 1);
         QVERIFY(!welcome->isVisible());
-
         delegate->closeQuickMenu();
         delegate->showWelcomeWindow();
         QTest::mouseClick(welcome->libraryButton(), Qt::LeftButton);
@@ -87,9 +82,8 @@ private slots:
         QVERIFY(readFile(m_home.libraryPath()).contains("\"Drums\""));
     }
 
-    // The first menu opens on the next turn after the library is ready, with the library's bridge; a
-    // saved change reaches its categories before the command's reply. Toggling closes an open menu
-    // and does nothing else; then it hides shown windows, or else opens the menu.
+    // The first menu opens on the next turn after the library is ready, and a saved change reaches it before the reply.
+    // Toggling closes an open menu and does nothing else; then it hides shown windows, or else opens the menu.
     void launchThenToggle()
     {
         auto delegate = launched();
@@ -102,7 +96,6 @@ private slots:
         delegate->executeNativeCommand({{"op", "addCategory"}, {"name", "Drums"}}, [&](auto, auto) { categoriesAtReply = delegate->quickMenuCategories().size(); });
         QCOMPARE(categoriesAtReply, 2);
         QVERIFY(QSettings("Vintrelle", "Vintrelle").value("AppleAccessibilityPromptRequested").toBool());
-
         QWidget hidden, shown;
         delegate->addSecondaryWindow(&hidden);
         delegate->addSecondaryWindow(&shown);
@@ -119,15 +112,14 @@ private slots:
 
     void failedStartShowsTheAlertAndTheNextOpeningRetries()
     {
-        writeFile(m_home.libraryPath(), R"({"nativeVersion":2,"categories":[]})");
-        const QByteArray before = readFile(m_home.libraryPath());
+        writeFile(m_home.libraryPath(), R"({"nativeVersion":2})");
         VintrelleAppDelegate delegate;
         QSignalSpy ready(&delegate, &VintrelleAppDelegate::libraryReady);
         auto alert = pressInNextModal("OK");
         delegate.launch();
         QTRY_VERIFY(alert->seen);
         QCOMPARE(alert->text + ' ' + alert->informativeText, QStringLiteral("Library could not open Your original library is unchanged."));
-        QCOMPARE(readFile(m_home.libraryPath()), before);
+        QCOMPARE(readFile(m_home.libraryPath()), R"({"nativeVersion":2})");
         QCOMPARE(delegate.quickMenuOpenings(), 0);
         writeLibrary();
         delegate.openVintrelle();
@@ -135,9 +127,8 @@ private slots:
         QTRY_COMPARE(delegate.quickMenuOpenings(), 1);
     }
 
-    // A plug-in chosen in the quick menu is loaded outside the menu action: anything but a confirmed
-    // load (the router's outcomes) shows an alert that offers the settings; a confirmed one closes
-    // the windows silently.
+    // A plug-in chosen in the quick menu loads outside the menu action: an unconfirmed load (the router's outcomes)
+    // shows an alert that offers the settings; a confirmed one closes the windows silently.
     void launchedPlugIn()
     {
         S bridge;
@@ -168,9 +159,8 @@ private slots:
         QVERIFY(!QApplication::activeModalWidget());
     }
 
-    // The SETTINGS row: before the library is ready it starts the library and shows the quick menu;
-    // then it opens the settings window in place of the editor, wired to the router. Closing it
-    // returns to the quick menu, and Settings… reuses the window.
+    // The SETTINGS row: before the library is ready it starts the library and shows the quick menu; then it opens the
+    // settings window in place of the editor, wired to the router. Closing it returns to the menu; Settings… reuses it.
     void settingsOpenFromTheQuickMenu()
     {
         {
@@ -224,26 +214,6 @@ private slots:
         const QJsonDocument installed = QJsonDocument::fromJson(readFile(library + "/Remote Scripts/VintrelleBridge/config.json"));
         QCOMPARE(delegate->connection()->token().size(), 64); // the new token is used at once
         QCOMPARE(delegate->connection()->bridgeURL() + ' ' + delegate->connection()->token(), "http://127.0.0.1:45873 " + installed["token"].toString());
-    }
-
-    // Every window's shortcuts stay inside it; a missing handler leaves its action off; the Edit
-    // actions work on whichever text field has the focus.
-    void windowActions()
-    {
-        QWidget window;
-        auto *field = new QLineEdit("plug-in", &window), *other = new QLineEdit(&window);
-        const QList<QAction *> actions = VintrelleInstallWindowActions(&window, {[] {}, nullptr, [] {}, [] {}});
-        QCOMPARE(window.actions(), actions);
-        for (QAction *action : actions)
-            QVERIFY(action->shortcutContext() == Qt::WindowShortcut && action->isEnabled() == (action != actions.at(1)));
-        window.show();
-        QVERIFY(QTest::qWaitForWindowActive(&window));
-        field->setFocus();
-        actions.at(8)->trigger(); // Select All
-        actions.at(5)->trigger(); // Cut
-        other->setFocus();
-        actions.at(7)->trigger(); // Paste
-        QCOMPARE(field->text() + '|' + other->text(), QStringLiteral("|plug-in"));
     }
 };
 

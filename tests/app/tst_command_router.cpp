@@ -36,8 +36,7 @@ struct RecordingPage : VintrellePageEvaluator
 };
 } // namespace
 
-// The router against a real store and scripted loopback servers, and the preferences it keeps
-// (settings file, autostart entry, the shortcut applier). Answer mapping is the connection's test.
+// The router and its preferences against a real store, files and scripted loopback servers (answer mapping is the connection's test).
 class TestCommandRouter : public QObject
 {
     Q_OBJECT
@@ -59,15 +58,6 @@ class TestCommandRouter : public QObject
         const auto answer = send(command);
         [&] { QCOMPARE(answer->calls, 1); QVERIFY2(!answer->error, qPrintable(answer->error.value_or(""))); }();
         return answer->result.value_or(QJsonObject{{"missing", true}});
-    }
-
-    void applierAnswers(bool accept)
-    {
-        m_router->preferences().applyShortcut = [this, accept](const QString &combo, const QString &letter, VintrelleError *error) {
-            m_applied << combo + '/' + letter;
-            if (!accept) *error = unavailable;
-            return accept;
-        };
     }
 
 private slots:
@@ -93,12 +83,10 @@ private slots:
         m_router->chooseUserLibrary = [] { return std::optional<QString>(); };
         m_router->preferences().executable = "/opt/a\"$b\\c%d/v";
         m_router->preferences().shortcutChanged = [this] { ++m_retitled; };
-        m_applied.clear();
-        m_retitled = 0;
+        m_applied.clear(), m_retitled = 0;
     }
 
-    // Connection checks are results, never errors; a blank query sends nothing, the rest is trimmed
-    // and escaped so that it cannot split the URL's query; any other command goes to the store.
+    // Connection checks are results, never errors; a query is trimmed and escaped so that it cannot split the URL's; the rest goes to the store.
     void routes()
     {
         S &server = *m_bridge;
@@ -117,8 +105,7 @@ private slots:
         QCOMPARE(send({{"op", "frobnicate"}})->error, "Unknown library action.");
     }
 
-    // Unknown entries are refused before anything is sent; one load at a time (the guard comes
-    // first); only a literal true confirms a load.
+    // Unknown entries are refused before anything is sent; one load at a time (the guard comes first); only a literal true confirms.
     void loads()
     {
         S &server = *m_bridge;
@@ -128,7 +115,6 @@ private slots:
         QVERIFY(!m_connection->loading());
         QTest::qWait(100);
         QCOMPARE(server.connections, 0);
-
         const auto first = send({{"op", "load"}, {"id", "E1"}});
         QVERIFY(m_connection->loading());
         QTRY_COMPARE(server.requests.size(), 1);
@@ -148,9 +134,7 @@ private slots:
         QCOMPARE(first->calls, 1);
     }
 
-    // Until the library is ready every command but install goes to the palette page with an identifier
-    // of its own and is answered once: by the page's answer for that identifier (any shape), by the
-    // time-out, or at once when the page cannot run the script.
+    // Until the library is ready every command but install goes to the page, answered once: by the page's answer for its own identifier, the time-out, or a failed script.
     void forwardedUntilTheLibraryIsReady()
     {
         VintrelleNativeStore preparing(m_home.path("not-yet/native-library.json"));
@@ -177,7 +161,6 @@ private slots:
         QTRY_COMPARE(silent->error, timedOut);
         m_router->nativeCommandResult({{"requestID", ids[3]}, {"result", QJsonObject{}}});
         QCOMPARE(silent->calls, 1);
-
         page.failure = "ReferenceError";
         const auto notRun = send(undo);
         QTRY_COMPARE(notRun->error, "Library is not ready. Try again.");
@@ -193,8 +176,7 @@ private slots:
     // Shortcut and login together; the autostart entry's Exec line carries an awkward program path.
     void savePreferences_data()
     {
-        // before, after, applied: "combo/letter"; values: "letter combo login"; setup: what is on disk
-        // (enabled or hidden entry, a folder at the entry's path, a file at its folder's) or a line break in the path
+        // before, after, applied: "combo/letter"; values: "letter combo login"; setup: what is on disk, or the program's path
         addColumns<QString, QString, QString, QString, QString, QString, QString, int>({"before", "setup", "applier", "values", "message", "after", "applied", "login"});
         const auto row = [](const char *tag, const char *before, const char *setup, const char *applier, const char *values, const QString &message,
                             const char *after, const char *applied, int login) {
@@ -212,6 +194,8 @@ private slots:
         row("autostart folder is a file", "", "file", "accept", "J control-shift 1", notChanged + "Could not create the folder {folder}.", "control-shift/J", "control-shift/J", 0);
         row("line break in the path", "", "line break", "accept", "J control-shift 1",
             notChanged + "The program's path contains a line break and cannot be started at login.", "control-shift/J", "control-shift/J", 0);
+        row("settings file cannot be written: the shortcut applied is taken back", "", "settings blocked", "accept", "Q command-shift 1",
+            "Could not save the shortcut setting. Your previous shortcut is unchanged.", "double-option/P", "command-shift/Q;double-option/P", 0);
     }
     void savePreferences()
     {
@@ -223,10 +207,15 @@ private slots:
         if (setup == "folder") QVERIFY(QDir().mkpath(autostart() + "/inside"));
         if (setup == "file") writeFile(m_home.config() + "/autostart", "not a folder");
         if (setup == "line break") m_router->preferences().executable = "/opt/a\nb/vintrelle";
-        if (applier != "absent") applierAnswers(applier == "accept");
+        if (setup == "settings blocked") QVERIFY(QDir().mkpath(m_home.config() + "/Vintrelle/Vintrelle.conf/x")); // a folder where the file belongs
+        if (applier != "absent")
+            m_router->preferences().applyShortcut = [this, accept = applier == "accept"](const QString &combo, const QString &letter, VintrelleError *error) {
+                m_applied << combo + '/' + letter;
+                if (!accept) *error = unavailable;
+                return accept;
+            };
         RecordingPage page;
         m_router->setPage(&page);
-
         const QStringList parts = values.split(' ');
         const QJsonObject report = result({{"op", "savePreferences"}, {"letter", parts[0]}, {"combo", parts[1]}, {"login", parts[2].toInt()}});
         const QString expected = QString(message).replace("{entry}", autostart()).replace("{folder}", m_home.config() + "/autostart");
@@ -248,21 +237,6 @@ private slots:
         QCOMPARE(with(again, "message", report["message"]), report);
         QVERIFY(!again.contains("message"));
         m_router->setPage(nullptr);
-    }
-
-    // A folder where the settings file belongs: the new values cannot reach the disk.
-    void unwritableSettingsRollBack()
-    {
-        applierAnswers(true);
-        const QString settingsFile = m_home.config() + "/Vintrelle/Vintrelle.conf";
-        QFile::remove(settingsFile);
-        QVERIFY(QDir().mkpath(settingsFile + "/blocked"));
-        const QJsonObject report = result({{"op", "savePreferences"}, {"letter", "Q"}, {"combo", "command-shift"}, {"login", 1}});
-        QVERIFY(QDir(settingsFile).removeRecursively());
-        QCOMPARE(report.value("message").toString(), QString("Could not save the shortcut setting. Your previous shortcut is unchanged."));
-        QCOMPARE(m_applied, (QStringList{"command-shift/Q", "double-option/P"}));
-        QCOMPARE(m_retitled, 0);
-        QVERIFY(!QFileInfo::exists(autostart()));
     }
 };
 
