@@ -1,4 +1,4 @@
-#include "AppTestSupport.h"
+#include "VintrelleTestSupport.h"
 #include "VintrelleAppDelegate.h"
 #include "VintrelleGlassButton.h"
 #include "VintrelleNativeEdit.h"
@@ -21,12 +21,10 @@ class TestAppDelegate : public QObject
     Q_OBJECT
 
     VintrelleTestHome m_home;
-
     void writeLibrary(const QString &bridgeURL = "http://127.0.0.1:9", const QJsonArray &categories = {categoryObject("C1", "Synths", QJsonValue::Null, {entryObject("E1", "Pad", "u")})})
     {
         writeFile(m_home.libraryPath(), compact(with(with(stateWith(categories), "bridgeUrl", bridgeURL), "token", "secret")));
     }
-
     // A delegate launched and waited for until its library is ready.
     std::unique_ptr<VintrelleAppDelegate> launched(bool welcome = false)
     {
@@ -39,7 +37,6 @@ class TestAppDelegate : public QObject
 private slots:
     void initTestCase() { m_home.apply(); }
     void init() { writeLibrary(); }
-
     // --welcome replaces the first menu with the welcome window, which follows the bridge (one signal per change); its buttons
     // open the settings and, for an empty library, the first category's name prompt; Escape on it returns to the menu.
     void welcomeReplacesTheFirstMenu()
@@ -81,7 +78,6 @@ private slots:
         QTRY_COMPARE(delegate->quickMenuCategories().size(), 1);
         QVERIFY(readFile(m_home.libraryPath()).contains("\"Drums\""));
     }
-
     // The first menu opens on the next turn after the library is ready, and a saved change reaches it before the reply.
     // Toggling closes an open menu and does nothing else; then it hides shown windows, or else opens the menu.
     void launchThenToggle()
@@ -109,7 +105,6 @@ private slots:
         delegate->toggleVintrelle();
         QTRY_COMPARE(delegate->quickMenuOpenings(), 2);
     }
-
     void failedStartShowsTheAlertAndTheNextOpeningRetries()
     {
         writeFile(m_home.libraryPath(), R"({"nativeVersion":2})");
@@ -126,7 +121,6 @@ private slots:
         QVERIFY(!ready.isEmpty() || ready.wait(10000));
         QTRY_COMPARE(delegate.quickMenuOpenings(), 1);
     }
-
     // A plug-in chosen in the quick menu loads outside the menu action: an unconfirmed load (the router's outcomes)
     // shows an alert that offers the settings; a confirmed one closes the windows silently.
     void launchedPlugIn()
@@ -158,7 +152,6 @@ private slots:
         QTest::qWait(50);
         QVERIFY(!QApplication::activeModalWidget());
     }
-
     // The SETTINGS row: before the library is ready it starts the library and shows the quick menu; then it opens the
     // settings window in place of the editor, wired to the router. Closing it returns to the menu; Settings… reuses it.
     void settingsOpenFromTheQuickMenu()
@@ -190,7 +183,6 @@ private slots:
         QTRY_COMPARE(delegate->quickMenuOpenings(), 2);
         QVERIFY(!settings->isVisible());
     }
-
     // The installation asks for the User Library, in a folder chooser, when none is detected.
     void installChoosesTheUserLibrary()
     {

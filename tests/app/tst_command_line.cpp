@@ -1,12 +1,20 @@
-#include "AppTestSupport.h"
 #include "VintrelleLibraryLock.h"
+#include "VintrelleTestSupport.h"
 
+#include <QStandardPaths>
 #include <csignal>
 #include <sys/stat.h>
 
 namespace {
 const QString inUse = "The library is in use by another Vintrelle. Try again.";
 const QByteArray history = R"({"op":"history"})", renameKeys = R"({"op":"rename","id":"starter-1","name":"Keys"})";
+
+// The names (first 15 characters) of the processes whose parent is `pid`.
+QStringList childProcesses(qint64 pid)
+{
+    if (QStandardPaths::findExecutable("pgrep").isEmpty()) return {"<pgrep is missing>"}; // never "no children"
+    return outputOf("pgrep", {"-l", "-P", QString::number(pid)}).replace(QRegularExpression("^\\d+ ", QRegularExpression::MultilineOption), "").split('\n', Qt::SkipEmptyParts);
+}
 }
 
 // The real `vintrelle` binary in a temporary home, and the installed tree; as a running instance and the second launches that reach it.
@@ -15,7 +23,6 @@ class TestCommandLine : public QObject
     Q_OBJECT
 
     std::unique_ptr<VintrelleTestHome> m_home;
-
     VintrelleRun vintrelle(const QStringList &arguments, const QByteArray &input = {}) { return runVintrelle(arguments, m_home->processEnvironment(), input); }
     QStringList urisSaved() const
     {
@@ -29,7 +36,6 @@ class TestCommandLine : public QObject
 
 private slots:
     void init() { m_home = std::make_unique<VintrelleTestHome>(); }
-
     void usageErrorsRunNothing_data()
     {
         addColumns<QStringList, QByteArray, QString>({"arguments", "input", "message"});
@@ -48,7 +54,6 @@ private slots:
         QVERIFY2(run.out.isEmpty() && run.err.contains(message.toUtf8()), run.err.constData());
         QVERIFY(!QFileInfo::exists(m_home->libraryPath())); // not even a first start happened
     }
-
     void commandsShareOneStoreAndAllRun()
     {
         // Two lone surrogates once saved as the same "?" and locked the user out of the library.
@@ -63,7 +68,6 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(readFile(m_home->libraryPath()))["categories"].toArray().size(), 17);
         QCOMPARE(urisSaved(), QStringList({QString(QChar(0xD800)), QString(QChar(0xD801))}));
     }
-
     // A library that cannot be read (valid JSON, not an object) answers every command so, and stays as it was.
     void unreadableLibraryAnswersEveryCommand()
     {
@@ -73,7 +77,6 @@ private slots:
         QCOMPARE(run.lines, QList<QJsonObject>(2, {{"error", "Library could not open: Your original library is unchanged."}}));
         QCOMPARE(readFile(m_home->libraryPath()), "[1]");
     }
-
     // Two runs at once: each saves all its changes, or (after waiting) changes nothing and says why.
     void concurrentRunsLoseNothing()
     {
@@ -109,7 +112,6 @@ private slots:
         QCOMPARE(run.lines, QList<QJsonObject>(2, {{"error", inUse}}));
         QCOMPARE(readFile(m_home->libraryPath()), before);
     }
-
     // On a full file system (a 64 KiB tmpfs in a mount namespace of its own) the save names the reason; the old library stays whole.
     void fullDiskKeepsTheOldLibrary()
     {
@@ -124,7 +126,6 @@ private slots:
         QCOMPARE(run.out.split('\n'), QList<QByteArray>({"{\"error\":\"Could not save " + m_home->libraryPath().toUtf8() + ": No space left on device.\"}",
                                                           "whole", "native-library.json", "native-library.json.lock", ""}));
     }
-
     // The installed binary finds its resources beside its bin folder: the bridge it installs is the (marked) installed copy.
     void installedTree()
     {
@@ -141,7 +142,6 @@ private slots:
         QCOMPARE(run.lines.value(0).value("result")["ok"], QJsonValue(true));
         QCOMPARE(readFile(library + "/Remote Scripts/VintrelleBridge/bridge.py"), readFile(bridge));
     }
-
     // Second launches print what the same commands print in-process and leave the same library. The instance keeps its undo
     // history between launches, holds the library lock, started without a browser engine process, and quits in order.
     void secondLaunchesShareTheInstance()
@@ -171,7 +171,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_home->instanceSocket()));
         QVERIFY(lock.acquire(0, &error));
     }
-
     void staleSocketOfAKilledInstanceIsReplaced()
     {
         {
@@ -187,7 +186,6 @@ private slots:
         QCOMPARE(vintrelle({"--command", renameKeys}).status, 0);
         QCOMPARE(undoSteps(), 1);
     }
-
     void simultaneousStartsEndWithOne()
     {
         std::vector<std::unique_ptr<VintrelleRunningApp>> apps;
@@ -201,7 +199,6 @@ private slots:
         QCOMPARE(running(), 1);
         QCOMPARE(undoSteps(), 0);
     }
-
     // The socket's folder must be this user's alone; anything else is refused before listening.
     void instanceFolderMustBePrivate_data()
     {

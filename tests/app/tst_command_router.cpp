@@ -1,9 +1,10 @@
-#include "AppTestSupport.h"
+#include "VintrelleCommandRouter.h"
 #include "VintrelleNativeConnection.h"
 #include "VintrelleNativeStore.h"
 #include "VintrellePageEvaluator.h"
 #include "VintrelleScriptedServer.h"
 #include "VintrelleShortcut.h"
+#include "VintrelleTestSupport.h"
 
 #include <QSettings>
 #include <QUuid>
@@ -48,10 +49,8 @@ class TestCommandRouter : public QObject
     std::unique_ptr<S> m_bridge; // what config.json names
     QStringList m_applied;
     int m_retitled = 0;
-
-    std::shared_ptr<VintrelleAnswer> send(const QJsonObject &command, bool wait = false) { return sendCommand(*m_router, command, wait); }
+    std::shared_ptr<VintrelleAnswer> send(const QJsonObject &command, bool wait = false) { return recordAnswer([&](VintrelleReply reply) { m_router->executeNativeCommand(command, reply); }, wait); }
     QString autostart() const { return m_home.config() + "/autostart/vintrelle.desktop"; }
-
     // The result of a command that must succeed.
     QJsonObject result(const QJsonObject &command)
     {
@@ -66,7 +65,6 @@ private slots:
         m_home.apply();
         qputenv("VINTRELLE_BRIDGE_CONFIG", m_home.path("bridge-config.json").toUtf8());
     }
-
     void init()
     {
         m_router.reset();
@@ -85,7 +83,6 @@ private slots:
         m_router->preferences().shortcutChanged = [this] { ++m_retitled; };
         m_applied.clear(), m_retitled = 0;
     }
-
     // Connection checks are results, never errors; a query is trimmed and escaped so that it cannot split the URL's; the rest goes to the store.
     void routes()
     {
@@ -104,7 +101,6 @@ private slots:
         QCOMPARE(m_store->state()->value("categories").toArray().last()["name"], QJsonValue("Routed"));
         QCOMPARE(send({{"op", "frobnicate"}})->error, "Unknown library action.");
     }
-
     // Unknown entries are refused before anything is sent; one load at a time (the guard comes first); only a literal true confirms.
     void loads()
     {
@@ -133,7 +129,6 @@ private slots:
                      R"(POST /v1/load Bearer router-token {"uri":"query:VST3#Pad Machine"})");
         QCOMPARE(first->calls, 1);
     }
-
     // Until the library is ready every command but install goes to the page, answered once: by the page's answer for its own identifier, the time-out, or a failed script.
     void forwardedUntilTheLibraryIsReady()
     {
@@ -172,7 +167,6 @@ private slots:
         QCOMPARE(m_bridge->connections, 0);
         QVERIFY(!preparing.state());
     }
-
     // Shortcut and login together; the autostart entry's Exec line carries an awkward program path.
     void savePreferences_data()
     {
