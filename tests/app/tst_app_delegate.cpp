@@ -9,7 +9,6 @@
 #include "VintrelleWelcomeStatus.h"
 
 #include <QFileDialog>
-#include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
 
@@ -159,7 +158,6 @@ private slots:
         {
             VintrelleAppDelegate early;
             early.openQuickMenuSettings();
-            QVERIFY(!early.nativeSettings()); // never inside the request
             QTRY_COMPARE(early.quickMenuOpenings(), 1);
             QVERIFY(!early.nativeSettings());
         }
@@ -194,8 +192,6 @@ private slots:
         auto chooser = answerNextModal([&](QWidget *modal) {
             auto *dialog = qobject_cast<QFileDialog *>(modal);
             QVERIFY(dialog && dialog->fileMode() == QFileDialog::Directory);
-            auto *message = dialog->findChild<QLabel *>("vintrelleChooserMessage");
-            QVERIFY(message && message->text().startsWith("Choose your Ableton User Library folder."));
             dialog->setDirectory(m_home.path());
             dialog->selectFile(library);
             QMetaObject::invokeMethod(dialog, "accept");

@@ -12,10 +12,7 @@ class TestAppX11 : public QObject
 
     static bool expectTray() { return qEnvironmentVariableIsEmpty("VINTRELLE_EXPECT_NO_TRAY"); }
     // The visible windows of this name or class name.
-    static QStringList windows(const QString &option, const QString &name)
-    {
-        return outputOf("xdotool", {"search", "--onlyvisible", option, name}).split(u'\n', Qt::SkipEmptyParts);
-    }
+    static QStringList windows(const QString &option, const QString &name) { return outputOf("xdotool", {"search", "--onlyvisible", option, name}).split(u'\n', Qt::SkipEmptyParts); }
 
 private slots:
     void initTestCase() { QCOMPARE(QGuiApplication::platformName(), QStringLiteral("xcb")); }

@@ -67,7 +67,6 @@ private slots:
     }
     void init()
     {
-        m_router.reset();
         QSettings("Vintrelle", "Vintrelle").clear();
         QDir(m_home.config()).removeRecursively();
         m_bridge = std::make_unique<S>();
@@ -152,7 +151,6 @@ private slots:
         QCOMPARE(result->result, QJsonObject({{"page", 1}}));
         QCOMPARE(error->error, "Page says no.");
         QVERIFY(errorNotText->result == QJsonObject({{"a", 1}}) && !errorNotText->error);
-        QCOMPARE(result->calls + error->calls + errorNotText->calls + silent->calls, 3);
         QTRY_COMPARE(silent->error, timedOut);
         m_router->nativeCommandResult({{"requestID", ids[3]}, {"result", QJsonObject{}}});
         QCOMPARE(silent->calls, 1);
@@ -214,8 +212,8 @@ private slots:
         const QJsonObject report = result({{"op", "savePreferences"}, {"letter", parts[0]}, {"combo", parts[1]}, {"login", parts[2].toInt()}});
         const QString expected = QString(message).replace("{entry}", autostart()).replace("{folder}", m_home.config() + "/autostart");
         QVERIFY2(report["message"] == expected || (expected.endsWith(": ") && report["message"].toString().startsWith(expected)), qPrintable(report["message"].toString()));
-        QCOMPARE(page.scripts.size(), 1); // the palette page hears the outcome too
-        QVERIFY(page.scripts[0].startsWith("window.receivePreferences({") && page.scripts[0].contains("\"message\":\"" + report["message"].toString() + '"'));
+        QVERIFY(page.scripts.size() == 1 && page.scripts[0].startsWith("window.receivePreferences({") // the palette page hears it too
+                && page.scripts[0].contains("\"message\":\"" + report["message"].toString() + '"'));
         QCOMPARE(report["combo"].toString() + '/' + report["letter"].toString() + ' ' + ShortcutCombo() + '/' + ShortcutLetter(), after + ' ' + after);
         QCOMPARE(report["login"], QJsonValue(login));
         QCOMPARE(m_applied.join(';'), applied);

@@ -37,10 +37,7 @@ if (window !== top) {
 </script>)";
 
 // Posts `message` the way only the trusted page's handler should: by raising the handler's event.
-QByteArray forge(const QByteArray &message)
-{
-    return "document.dispatchEvent(new CustomEvent('vintrelle-message',{detail:JSON.stringify(" + message + ")}));";
-}
+QByteArray forge(const QByteArray &message) { return "document.dispatchEvent(new CustomEvent('vintrelle-message',{detail:JSON.stringify(" + message + ")}));"; }
 
 // Runs `script` in `page` and waits for it; false when it failed or never finished.
 bool evaluated(VintrellePageEvaluator *page, const QString &script, int timeout = 10000)
@@ -97,11 +94,6 @@ class StoreStartupTest : public QObject
         }
         return *m_pending;
     }
-    // Posts from the pending launcher page what its own handler would post.
-    void postFromPage(const QString &message)
-    {
-        QVERIFY(evaluated(pending().startup.migrationPage(), "window.webkit.messageHandlers.vintrelle.postMessage(" + message + ")"));
-    }
 
 private slots:
     void initTestCase()
@@ -115,8 +107,7 @@ private slots:
     void migration_data()
     {
         addColumns<QVariantMap, QString, QString>({"storage", "failure", "saved"}); // saved: categories, first id, bridge, token
-        const QString newer = R"({"categories":[{"id":"N","name":"Newer","entries":[{"id":"E","label":"Pad","uri":"u"}]}],)"
-                              R"("bridgeUrl":"http://127.0.0.1:45999","token":"new"})";
+        const QString newer = R"({"categories":[{"id":"N","name":"Newer","entries":[{"id":"E","label":"Pad","uri":"u"}]}],"bridgeUrl":"http://127.0.0.1:45999","token":"new"})";
         const QString older = R"({"categories":[{"id":"O","name":"Older"}],"token":7})";
         QTest::newRow("newer key wins") << QVariantMap{{"vintrelle-launcher-v2", newer}, {"vintrelle-launcher-v1", older}} << QString() << "1 N http://127.0.0.1:45999 new";
         QTest::newRow("older key alone") << QVariantMap{{"vintrelle-launcher-v1", older}} << QString() << "1 O http://127.0.0.1:45873 ";
@@ -212,8 +203,7 @@ private slots:
         fixture.startup.prepare();
         QCOMPARE(launcherFailed.count(), 1);
         QCOMPARE(launcherFailed.first().first().toString(), text);
-        QVERIFY(!fixture.startup.isStarting() && !fixture.startup.migrationPage());
-        QVERIFY(!QFileInfo::exists(fixture.home.libraryPath()));
+        QVERIFY(!fixture.startup.isStarting() && !fixture.startup.migrationPage() && !QFileInfo::exists(fixture.home.libraryPath()));
         squatter.close();
         qputenv("VINTRELLE_RESOURCES", QFile::encodeName(m_resources.path()));
         fixture.startup.setWatchdogInterval(slowEngine);
@@ -256,14 +246,11 @@ private slots:
         if (request.endsWith(" units"))
             files.exportLibrary(QString(request.section(' ', 0, 0).toInt(), 'x'));
         else
-            postFromPage(request);
-        QStringList got;
+            QVERIFY(evaluated(fixture.startup.migrationPage(), "window.webkit.messageHandlers.vintrelle.postMessage(" + request + ")")); // as its own handler would
         QTRY_VERIFY_WITH_TIMEOUT(!received.isEmpty() && received.last()[0].toJsonObject()["action"] == "called", 30000);
         QTest::qWait(200); // nothing more may come
-        for (const QList<QVariant> &message : std::as_const(received))
-            if (message.at(0).toJsonObject()["action"].toString() == "called")
-                got << message.at(0).toJsonObject()["call"].toString();
-        QCOMPARE(got, QStringList{call});
+        QCOMPARE(received.last()[0].toJsonObject()["call"].toString(), call);
+        QCOMPARE(received.size(), request.endsWith(" units") ? 1 : 2); // the posted request, then one call
         QCOMPARE(QFileInfo(path).isFile() ? readFile(path) : QByteArray("<none>"), after);
         QCOMPARE(asked, call.endsWith("too large.") ? 0 : 1); // never asked for text that cannot be exported
     }
