@@ -1,4 +1,3 @@
-#include "VintrelleTestSupport.h"
 #include "VintrelleAppDelegate.h"
 #include "VintrelleGlassButton.h"
 #include "VintrelleNativeEdit.h"
@@ -6,6 +5,7 @@
 #include "VintrelleNativeWelcome.h"
 #include "VintrelleQuickMenuPresenter.h"
 #include "VintrelleScriptedServer.h"
+#include "VintrelleTestSupport.h"
 #include "VintrelleWelcomeStatus.h"
 
 #include <QFileDialog>
