@@ -89,7 +89,7 @@ class StoreStartupTest : public QObject
             m_pending->startup.setWatchdogInterval(600000);
             m_pending->startup.setMigrationUrl(QUrl(VintrelleMigrationPage::trustedOrigin() + "/index.html"));
             m_pending->startup.prepare();
-            if (!evaluated(m_pending->startup.migrationPage(), "0", slowEngine)) // loaded and answering before any row counts on it
+            if (!m_pending->startup.migrationPage() || !evaluated(m_pending->startup.migrationPage(), "0", slowEngine)) // loaded before any row counts on it
                 qFatal("The launcher page did not load.");
         }
         return *m_pending;
