@@ -19,10 +19,8 @@ QByteArray get(quint16 port, const QByteArray &target, const QByteArray &method 
 
 QByteArray response(int status, const char *reason, const QByteArray &type, const QByteArray &body, bool withBody = true)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + type + "\r\nContent-Length: " +
-           QByteArray::number(body.size()) +
-           "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n" +
-           (withBody ? body : QByteArray());
+    return "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason + "\r\nContent-Type: " + type + "\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\nCache-Control: no-store\r\nX-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n" + (withBody ? body : QByteArray());
 }
 
 QByteArray failed(int status, const char *reason, bool withBody = true)
@@ -30,16 +28,13 @@ QByteArray failed(int status, const char *reason, bool withBody = true)
     return response(status, reason, "text/plain; charset=utf-8", "Request failed (" + QByteArray::number(status) + ").", withBody);
 }
 
-const QByteArray html = "text/html; charset=utf-8", javascript = "text/javascript; charset=utf-8", css = "text/css; charset=utf-8",
-                 json = "application/json; charset=utf-8";
-const QByteArray migrationPage = "<!doctype html><meta charset='utf-8'><title>Library migration</title>";
-const QByteArray indexPage = "<p>index</p>";
+const QByteArray html = "text/html; charset=utf-8", javascript = "text/javascript; charset=utf-8", css = "text/css; charset=utf-8", json = "application/json; charset=utf-8";
+const QByteArray migrationPage = "<!doctype html><meta charset='utf-8'><title>Library migration</title>", indexPage = "<p>index</p>";
 
-bool refusesConnections(quint16 port)
+bool connectTo(QTcpSocket &socket, quint16 port)
 {
-    QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
-    return !socket.waitForConnected(5000) && socket.error() == QAbstractSocket::ConnectionRefusedError;
+    return socket.waitForConnected(5000);
 }
 
 // True once no connection waits in the kernel's accept queue of 127.0.0.1:`port`: the server has taken it.
@@ -47,8 +42,7 @@ bool acceptQueueEmpty(quint16 port)
 {
     const QByteArray local = "0100007F:" + QByteArray::number(port, 16).toUpper().rightJustified(4, '0');
     for (const QByteArray &line : readFile("/proc/net/tcp").split('\n')) {
-        const QList<QByteArray> fields = line.simplified().split(' ');
-        // sl local remote state tx_queue:rx_queue ...; a listener's rx_queue is its accept queue.
+        const QList<QByteArray> fields = line.simplified().split(' '); // sl local remote state tx_queue:rx_queue; a listener's rx_queue is its accept queue
         if (fields.size() > 4 && fields[1] == local && fields[3] == "0A") return fields[4].endsWith(":00000000");
     }
     return false;
@@ -76,7 +70,6 @@ private slots:
         QSettings("Vintrelle", "Vintrelle").remove("VintrelleUserLibrary");
         writeFile(resource("index.html"), indexPage);
         writeFile(resource("app.js"), "console.log('app');");
-        writeFile(resource("library.js"), "// library");
         writeFile(resource("styles.css"), "body { margin: 0 }");
         m_server = std::make_unique<VintrelleServer>(m_home.path("launcher"));
         QCOMPARE(m_server->configPaths(), QStringList({environmentFile(), standardFile()}));
@@ -91,38 +84,31 @@ private slots:
         const auto row = [](const QByteArray &tag, const QByteArray &bytes, int status, const QByteArray &method = "GET", const QByteArray &path = "/") {
             QTest::newRow(tag.constData()) << bytes << status << method << path;
         };
-        const auto request = [](const QByteArray &line, const QByteArray &headers = "Host: 127.0.0.1:48123\r\n") { return line + "\r\n" + headers + "\r\n"; };
         const QByteArray host = "Host: 127.0.0.1:48123\r\n";
+        const auto request = [&](const QByteArray &line, const QByteArray &headers = {}) { return line + "\r\n" + (headers.isNull() ? host : headers) + "\r\n"; };
         row("HEAD", request("HEAD /app.js HTTP/1.1"), 200, "HEAD", "/app.js");
         row("query cut", request("GET /index.html?a=1?b HTTP/1.1"), 200, "GET", "/index.html");
         row("header case and blanks", request("GET / HTTP/1.1", "hOsT: \t127.0.0.1:48123  \r\n"), 200);
         row("lines without colon ignored", request("GET / HTTP/1.1", "junk\r\n" + host), 200);
-        for (const char *site : {"same-origin", "same-site", "none", "Cross-Site"})
-            row(site, request("GET / HTTP/1.1", host + "Sec-Fetch-Site: " + site + "\r\n"), 200);
+        for (const char *site : {"same-origin", "same-site", "none"}) row(site, request("GET / HTTP/1.1", host + "Sec-Fetch-Site: " + site + "\r\n"), 200);
         row("cross-site", request("GET / HTTP/1.1", host + "Sec-Fetch-Site: cross-site\r\n"), 403);
         // A body never supplies a header: here it would otherwise satisfy the host check.
         row("host only in body", request("GET / HTTP/1.1", "X: y\r\n") + host + "\r\n", 403);
-        row("repeated header in body", request("GET / HTTP/1.1") + host, 200);
-        row("two parts", request("GET /"), 400, {}, {});
         row("double space", request("GET  / HTTP/1.1"), 400, {}, {});
         row("no blank line", "GET / HTTP/1.1\r\n" + host, 400);
         row("bare line feeds", "GET / HTTP/1.1\nHost: 127.0.0.1:48123\n\n", 400, {}, {});
-        row("only blank line", "\r\n\r\n", 400, {}, {});
         row("not UTF-8", request("GET /\xff HTTP/1.1"), 400, {}, {});
         row("host in two cases", request("GET / HTTP/1.1", host + "HOST: 127.0.0.1:48123\r\n"), 400);
-        row("repeated other header", request("GET / HTTP/1.1", host + "Accept: a\r\nAccept: b\r\n"), 400);
         // The repeat ends header parsing, so the host check sees the first value only.
         row("foreign host then repeat", request("GET / HTTP/1.1", "Host: localhost:48123\r\n" + host), 403);
-        for (const char *headers : {"Accept: */*\r\n", "Host: \r\n", "Host: evil.example:48123\r\n", "Host: 127.0.0.1\r\n", "Host: 127.0.0.1:48124\r\n",
-                                    "Host: 127.0.0.1:48123/x\r\n", "Host: 127.0.0.1:48123\r\nOrigin: http://127.0.0.1:48124\r\n", "Host: 127.0.0.1:48123\r\nOrigin: http://localhost:48123\r\n",
-                                    "Host: 127.0.0.1:48123\r\nOrigin: https://127.0.0.1:48123\r\n", "Host: 127.0.0.1:48123\r\nOrigin: null\r\n",
-                                    "Host: 127.0.0.1:48123\r\nOrigin:\r\n"})
+        for (const char *headers : {"Accept: */*\r\n", "Host: evil.example:48123\r\n", "Host: 127.0.0.1\r\n", "Host: 127.0.0.1:48123/x\r\n",
+                                    "Host: 127.0.0.1:48123\r\nOrigin: http://127.0.0.1:48124\r\n", "Host: 127.0.0.1:48123\r\nOrigin: https://127.0.0.1:48123\r\n",
+                                    "Host: 127.0.0.1:48123\r\nOrigin: null\r\n"})
             row(QByteArray(headers).replace("\r\n", " ").trimmed(), request("GET /launcher-config HTTP/1.1", headers), 403, "GET", "/launcher-config");
         // 403 is decided before the method; the method before a repeated header.
         row("foreign POST", request("POST / HTTP/1.1", "Host: localhost:48123\r\n"), 403, "POST");
         row("POST with repeated header", request("POST / HTTP/1.1", host + "A: 1\r\nA: 2\r\n"), 405, "POST");
-        for (const char *method : {"PUT", "OPTIONS", "get", "GETX", ""})
-            row(*method ? method : "empty method", request(QByteArray(method) + " / HTTP/1.1"), 405, method);
+        for (const char *method : {"PUT", "get", ""}) row(*method ? method : "empty method", request(QByteArray(method) + " / HTTP/1.1"), 405, method);
         const QByteArray start = "GET / HTTP/1.1\r\n" + host + "X-Pad: ";
         const auto padded = [&](qsizetype size) { return start + QByteArray(size - start.size() - 4, 'a') + "\r\n\r\n"; };
         row("one below the limit", padded(VintrelleHttpRequest::limit - 1), 200);
@@ -147,16 +133,14 @@ private slots:
         row("root", "GET / HTTP/1.1", host, response(200, "OK", html, indexPage));
         row("index with query", "GET /index.html?from=menu&x HTTP/1.1", host, response(200, "OK", html, indexPage));
         row("app.js", "GET /app.js HTTP/1.1", host, response(200, "OK", javascript, "console.log('app');"));
-        row("library.js", "GET /library.js HTTP/1.1", host, response(200, "OK", javascript, "// library"));
         row("styles.css", "GET /styles.css HTTP/1.1", host, response(200, "OK", css, "body { margin: 0 }"));
         row("migration page with query", "GET /native-migration?v=2 HTTP/1.1", host, response(200, "OK", html, migrationPage));
         row("HTTP/1.0 and same origin", "GET / HTTP/1.0", host + "Sec-Fetch-Site: same-origin\r\nOrigin: http://127.0.0.1:%1\r\n", response(200, "OK", html, indexPage));
-        for (const char *path : {"/index.html/", "/Index.html", "/../launcher/index.html", "/app%2Ejs", "http://127.0.0.1:%1/", "/config.json"})
+        for (const char *path : {"/Index.html", "/../launcher/index.html", "/app%2Ejs", "http://127.0.0.1:%1/", "/config.json"})
             row(path, "GET " + QByteArray(path) + " HTTP/1.1", host, failed(404, "Not Found"));
         row("POST", "POST / HTTP/1.1", host + "Content-Length: 2\r\n", failed(405, "Method Not Allowed"));
         row("two host headers", "GET / HTTP/1.1", host + host, failed(400, "Bad Request"));
         row("HEAD file", "HEAD /app.js HTTP/1.1", host, response(200, "OK", javascript, "console.log('app');", false));
-        row("HEAD unknown path", "HEAD /missing HTTP/1.1", host, failed(404, "Not Found", false));
         row("HEAD foreign host", "HEAD / HTTP/1.1", "Host: localhost:%1\r\n", failed(403, "Forbidden", false));
     }
     void routes()
@@ -184,7 +168,6 @@ private slots:
     {
         const QByteArray missing = R"({"error":"Vintrelle Bridge configuration was not found."})";
         QCOMPARE(get(m_port, "/launcher-config"), response(503, "Service Unavailable", json, missing));
-        QCOMPARE(get(m_port, "/launcher-config", "HEAD"), response(503, "Service Unavailable", json, missing, false));
         // Plain literals: moc takes "//" or a backslash inside a raw string for the real thing.
         writeFile(standardFile(), "{\"port\": 45999, \"token\": \"from \\\"standard\\\"\"}");
         const QByteArray fromStandard = "{\"bridgeUrl\":\"http://127.0.0.1:45999\",\"token\":\"from \\\"standard\\\"\"}";
@@ -210,8 +193,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         QTcpSocket slow;
-        slow.connectToHost(QHostAddress::LocalHost, m_port);
-        QVERIFY(slow.waitForConnected(5000));
+        QVERIFY(connectTo(slow, m_port));
         QByteArray received;
         if (trickled) {
             for (qsizetype next = 0; slow.state() == QAbstractSocket::ConnectedState && next < sent.size(); ++next) {
@@ -233,17 +215,14 @@ private slots:
     void clientsThatMisbehaveDoNotStopIt()
     {
         {
-            QTcpSocket early;
-            early.connectToHost(QHostAddress::LocalHost, m_port);
-            QVERIFY(early.waitForConnected(5000));
+            QTcpSocket early; // leaves mid-head
+            QVERIFY(connectTo(early, m_port));
             early.write("GET / HTTP/1.1\r\nHo");
             early.waitForBytesWritten(1000);
         }
         {
-            // The answer meets a reset connection: no SIGPIPE may end the process.
-            QTcpSocket impatient;
-            impatient.connectToHost(QHostAddress::LocalHost, m_port);
-            QVERIFY(impatient.waitForConnected(5000));
+            QTcpSocket impatient; // the answer meets a reset connection: no SIGPIPE may end the process
+            QVERIFY(connectTo(impatient, m_port));
             impatient.write("GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\n\r\n");
             impatient.waitForBytesWritten(1000);
             const linger abortive{1, 0};
@@ -266,17 +245,14 @@ private slots:
         QCOMPARE(server.port(), port);
         const QByteArray request = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(port) + "\r\n\r\n";
         QTcpSocket client;
-        client.connectToHost(QHostAddress::LocalHost, port);
-        QVERIFY(client.waitForConnected(5000));
+        QVERIFY(connectTo(client, port));
         client.write(request.left(10));
         client.waitForBytesWritten(1000);
         QTRY_VERIFY_WITH_TIMEOUT(acceptQueueEmpty(port), 1000);
         std::atomic<bool> stopped = false;
-        std::thread stopper([&] {
-            server.stop();
-            stopped = true;
-        });
-        QTRY_VERIFY_WITH_TIMEOUT(refusesConnections(port), 1000);
+        std::thread stopper([&] { server.stop(), stopped = true; });
+        const auto refused = [port] { QTcpSocket probe; return !connectTo(probe, port) && probe.error() == QAbstractSocket::ConnectionRefusedError; };
+        QTRY_VERIFY_WITH_TIMEOUT(refused(), 1000);
         QVERIFY(!stopped);
         client.write(request.mid(10));
         QCOMPARE(readToEnd(client), response(200, "OK", html, indexPage));
