@@ -29,8 +29,7 @@ public:
         std::optional<QByteArray> header(const QByteArray &name) const
         {
             for (const QByteArray &line : headerLines)
-                if (line.toLower().startsWith(name.toLower() + ':'))
-                    return line.mid(name.size() + (line.mid(name.size() + 1).startsWith(' ') ? 2 : 1));
+                if (line.toLower().startsWith(name.toLower() + ':')) return line.mid(name.size() + (line.mid(name.size() + 1).startsWith(' ') ? 2 : 1));
             return std::nullopt;
         }
     };
@@ -82,30 +81,23 @@ private:
     static std::optional<Request> complete(const QByteArray &bytes)
     {
         const qsizetype end = bytes.indexOf("\r\n\r\n");
-        if (end < 0) return std::nullopt;
         Request request;
         request.headerLines = bytes.left(end).split('\n');
         for (QByteArray &line : request.headerLines) line.chop(line.endsWith('\r') ? 1 : 0);
         const QList<QByteArray> requestLine = request.headerLines.takeFirst().split(' ');
-        request.method = requestLine.value(0);
-        request.target = requestLine.value(1);
         const qsizetype length = request.header("Content-Length").value_or("0").toLongLong();
-        if (bytes.size() < end + 4 + length) return std::nullopt;
-        request.body = bytes.mid(end + 4, length);
-        request.raw = bytes.left(end + 4 + length);
+        if (end < 0 || bytes.size() < end + 4 + length) return std::nullopt;
+        request.method = requestLine.value(0), request.target = requestLine.value(1);
+        request.body = bytes.mid(end + 4, length), request.raw = bytes.left(end + 4 + length);
         return request;
     }
 
     void serve(QTcpSocket *socket, const Response &response)
     {
-        if (response.kind == Response::Answer) {
-            socket->write(response.bytes);
-            socket->disconnectFromHost();
-        } else if (response.kind == Response::Hang) {
-            m_held << socket;
-        } else if (response.kind == Response::Close) {
-            socket->abort();
-        } else { // a valid start and then one byte now and then, never finishing
+        if (response.kind == Response::Answer) socket->write(response.bytes), socket->disconnectFromHost();
+        else if (response.kind == Response::Hang) m_held << socket;
+        else if (response.kind == Response::Close) socket->abort();
+        else { // a valid start and then one byte now and then, never finishing
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n");
             auto *timer = new QTimer(socket);
             QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });

@@ -65,30 +65,24 @@ private slots:
             {"path", 10000, [](int n) { return oneEntry(entryObject("E", "L", "u", QString(n, 'p'))); }, pluginsMessage},
             {"uri", 10000, [](int n) { return oneEntry(entryObject("E", "L", QString(n, 'u'))); }, pluginsMessage}};
         for (const auto &[name, limit, build, message] : limits) {
-            QTest::newRow(qPrintable(QString(name) + " at the limit")) << QJsonValue(build(limit)) << QString();
-            QTest::newRow(qPrintable(QString(name) + " past the limit")) << QJsonValue(build(limit + 1)) << message;
+            row(qPrintable(QString(name) + " at the limit"), build(limit));
+            row(qPrintable(QString(name) + " past the limit"), build(limit + 1), message);
         }
-        row("padding counts", oneCategory(categoryObject("A", "  " + QString(498, 'n') + "  ")), categoriesMessage);
         row("pairs count two", oneCategory(categoryObject("A", "n" + QString::fromUtf8("🎹").repeated(250))), categoriesMessage);
         row("blank name", oneCategory(categoryObject("A", " \r\n\t\u2028 ")), categoriesMessage);
-        row("name number", oneCategory(with(categoryObject("A", "A"), "name", 5)), categoriesMessage);
         row("parentId missing", oneCategory(with(categoryObject("A", "A"), "parentId")), categoriesMessage);
-        row("entries not an array", oneCategory(with(categoryObject("A", "A"), "entries", QJsonObject())), categoriesMessage);
         row("category not an object", {1}, categoriesMessage);
         row("duplicate category id", {categoryObject("A", "A"), categoryObject("A", "B")}, categoriesMessage);
         row("entry with null path", oneEntry(with(entryObject("E", "L", "u"), "path", QJsonValue::Null)), pluginsMessage);
-        row("blank label", oneEntry(entryObject("E", "  ", "u")), pluginsMessage);
         row("entry not an object", {categoryObject("C", "C", QJsonValue(), {"x"})}, pluginsMessage);
         row("same uri in one category", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u"), entryObject("E2", "L", "u")})}, pluginsMessage);
         row("same uri in two categories", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u")}), categoryObject("D", "D", QJsonValue(), {entryObject("E2", "L", "u")})});
         row("entry id equals earlier category id", {categoryObject("C", "C"), categoryObject("D", "D", QJsonValue(), {entryObject("C", "L", "u")})}, pluginsMessage);
         row("category id equals earlier entry id", {categoryObject("C", "C", QJsonValue(), {entryObject("E", "L", "u")}), categoryObject("E", "E")}, categoriesMessage);
-        row("own parent", oneCategory(categoryObject("A", "A", "A")), hierarchyMessage);
         row("two-cycle", {categoryObject("A", "A", "B"), categoryObject("B", "B", "A")}, hierarchyMessage);
         row("dangling parent", oneCategory(categoryObject("A", "A", "Z")), hierarchyMessage);
         row("child before parent", {categoryObject("B", "B", "A"), categoryObject("A", "A")});
         // The first failure in array order decides; the hierarchy is checked last.
-        row("bad category before bad entry", {categoryObject("A", ""), categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")})}, categoriesMessage);
         row("bad entry before bad category", {categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")}), categoryObject("A", "")}, pluginsMessage);
         row("dangling parent before bad entry", {categoryObject("A", "A", "Z"), categoryObject("B", "B", QJsonValue(), {entryObject("", "L", "u")})}, pluginsMessage);
     }
@@ -130,10 +124,7 @@ private slots:
                 list = start;
             const auto any = [&](const QJsonArray &array) { return array.at(random.bounded(int(array.size()))); };
             const auto anyCategoryId = [&] { return any(list)["id"]; };
-            const auto anyEntryId = [&] {
-                const QJsonArray entries = any(list)["entries"].toArray();
-                return entries.isEmpty() ? anyCategoryId() : any(entries)["id"];
-            };
+            const auto anyEntryId = [&] { const QJsonArray entries = any(list)["entries"].toArray(); return entries.isEmpty() ? anyCategoryId() : any(entries)["id"]; };
             QJsonArray edited = list;
             const qsizetype index = random.bounded(int(edited.size()));
             QJsonObject category = edited.at(index).toObject();
@@ -195,9 +186,8 @@ private slots:
             state.insert(awkwardText(random), awkwardText(random)); // an unknown top-level key
             QCOMPARE(QJsonDocument::fromJson(VintrelleCompactJson(state)).object(), state);
             VintrelleError error;
-            QVERIFY2(store.commit(state, &error), qPrintable(error.value_or("no message")));
             VintrelleNativeStore reread(store.url());
-            QVERIFY2(reread.read(&error), qPrintable(error.value_or("refused without a message")));
+            QVERIFY2(store.commit(state, &error) && reread.read(&error), qPrintable(error.value_or("refused without a message")));
             QCOMPARE(*reread.state(), state);
             const qsizetype index = random.bounded(int(categories.size()));
             categories.replace(index, with(categories.at(index).toObject(), "name", awkwardText(random)));

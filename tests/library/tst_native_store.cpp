@@ -1,6 +1,5 @@
 #include "VintrelleLocations.h"
 #include "VintrelleNativeStore.h"
-#include "VintrelleStarterLibrary.h"
 #include "VintrelleTestSupport.h"
 
 #include <QRegularExpression>
@@ -196,19 +195,6 @@ private slots:
         QCOMPARE(summary(categories()), tree);
     }
 
-    // Extra keys nested deep would indent past the import limit: such an export is compact.
-    void deeplyNestedExportStaysImportable()
-    {
-        QJsonValue deep = QJsonArray{};
-        for (int level = 0; level < 1000; ++level) deep = QJsonArray{deep};
-        QJsonArray entries;
-        for (int e = 0; e < 8; ++e) entries.append(with(entryObject(QStringLiteral("d%1").arg(e), "Deep", QString::number(e)), "nested", deep));
-        QVERIFY(m_store->commit(stateWith({categoryObject("D", "Deep", QJsonValue(), entries)}), nullptr));
-        QVERIFY(QJsonDocument(libraryFile(categories())).toJson().size() > VintrelleLimits::importFileBytes);
-        const QString exported = m_store->perform({{"op", "export"}}, nullptr)->value("contents").toString();
-        QCOMPARE(run({{"op", "import"}, {"contents", exported}, {"replace", true}}), VintrelleError());
-        QCOMPARE(categories().at(0)["entries"][7]["nested"], deep);
-    }
     void readRefusals_data()
     {
         addColumns<QByteArray, QString>({"contents", "message"}); // "<none>": no file; message: prefix, "<accepted>" or empty: no error value
@@ -378,16 +364,6 @@ private slots:
         QCOMPARE(restored[2]["parentId"], restored[1]["id"]);
     }
 
-    // Nothing to migrate gives the starter library; any file wins over a previous library.
-    void firstStartSavesStarterCategoriesAndAFileWins()
-    {
-        VintrelleNativeStore store(m_path);
-        QVERIFY(store.initializeFromPreviousLibrary(QJsonValue(QJsonValue::Undefined), nullptr));
-        QCOMPARE(*store.state(), with(stateWith({}), "categories", QJsonDocument::fromJson(VintrelleStarterLibraryContents().toUtf8())["categories"]));
-        VintrelleNativeStore next(m_path);
-        QVERIFY(next.initializeFromPreviousLibrary(QJsonObject{{"categories", QJsonArray{categoryObject("old", "Old")}}}, nullptr));
-        QCOMPARE(next.state(), store.state());
-    }
     void migrate_data()
     {
         addColumns<QJsonValue, QJsonObject, QString>({"previous", "state", "message"}); // state empty: refused with `message`
@@ -404,10 +380,12 @@ private slots:
         QTest::newRow("category not object") << previous({"x"}) << QJsonObject() << "The previous library contains invalid categories.";
         QTest::newRow("entry not object") << previous({with(bare, "entries", QJsonArray{1})}) << QJsonObject() << "The previous library contains invalid plug-ins.";
         QTest::newRow("duplicate ids") << previous({bare, bare}) << QJsonObject() << "This library contains invalid categories.";
+        QTest::newRow("a file wins") << previous({bare}) << stateWith({categoryObject("F", "File")}) << QString(); // also one written while migrating
     }
     void migrate()
     {
         QFETCH(QJsonValue, previous); QFETCH(QJsonObject, state); QFETCH(QString, message);
+        if (QTest::currentDataTag() == QByteArray("a file wins")) writeFile(m_path, compact(state));
         VintrelleNativeStore store(m_path);
         VintrelleError error;
         QCOMPARE(store.initializeFromPreviousLibrary(previous, &error), !state.isEmpty());
