@@ -148,10 +148,8 @@ private slots:
         addColumns<QString, QList<S::Response>, int>({"token", "script", "requests"});
         const S::Response healthy = S::json(200, R"({"ok":true,"data":{"configured":true}})");
         QTest::newRow("not configured") << "t" << QList{S::json(200, R"({"ok":true,"data":{"configured":false}})")} << 1;
-        QTest::newRow("health failed") << "t" << QList{S::json(503, R"({"ok":false})")} << 1;
         QTest::newRow("empty token") << "" << QList{healthy} << 1;
         QTest::newRow("400 other code") << "t" << QList{healthy, S::json(400, R"({"ok":false,"error":{"code":"bad"}})")} << 2;
-        QTest::newRow("invalid_request with 422") << "t" << QList{healthy, S::json(422, R"({"ok":false,"error":{"code":"invalid_request"}})")} << 2;
     }
     void failedChecks()
     {

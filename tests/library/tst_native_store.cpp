@@ -311,23 +311,6 @@ private slots:
         QCOMPARE(*error, "Library is not ready. Try again.");
         QCOMPARE(*relaunched.perform({{"op", "history"}}, nullptr), QJsonObject({{"canUndo", 0}, {"canRedo", 0}}));
     }
-    void noOpCommandsSaveNothing()
-    {
-        VintrelleNativeStore store(m_path);
-        QVERIFY(store.commit(stateWith({categoryObject("A", "Name")}), nullptr));
-        int changes = 0;
-        store.changed = [&] { ++changes; };
-        QVERIFY(QFile::remove(m_path)); // any save would bring it back
-        QVERIFY(performAll(store, {{{"op", "rename"}, {"id", "A"}, {"name", " Name "}}, {{"op", "reorder"}, {"id", "A"}, {"index", 0}}, {{"op", "export"}}, {{"op", "history"}}}));
-        QCOMPARE(changes, 0);
-        QVERIFY(store.undo().isEmpty());
-        QVERIFY(!QFileInfo::exists(m_path));
-        // Undo saves even when it restores the same tree.
-        QVERIFY(store.perform({{"op", "addCategory"}, {"name", "B"}}, nullptr));
-        QVERIFY(performAll(store, {{{"op", "delete"}, {"id", store.state()->value("categories")[1]["id"]}}, {{"op", "undo"}}}));
-        QCOMPARE(changes, 3);
-    }
-
     // Commands that throw much away first keep the library as an importable file; others don't.
     void destructiveCommandsKeepABackup_data()
     {
