@@ -120,15 +120,6 @@ private slots:
     }
     void cleanup() { failFinalMove = false; }
 
-    // The user default's file, then the environment's, then the standard one: the shared cases show the first valid one wins.
-    void configurationCandidates()
-    {
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("User Library"));
-        qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(m_home->path("env/config.json")));
-        QCOMPARE(VintrelleBridgeConfigurationCandidates(),
-                 QStringList({m_home->path("User Library/Remote Scripts/VintrelleBridge/config.json"), m_home->path("env/config.json"), installed() + "/config.json"}));
-    }
-
     // Settings the program refuses are never kept by an installation either: that bridge could not be reached.
     void sharedConfigurationCases_data()
     {
@@ -267,31 +258,12 @@ private slots:
                       preference.section('|', 1).replace("%SECRET%", m_home->path("secret.txt")).replace("%DTD%", m_home->path("outside.dtd")).toUtf8());
         QCOMPARE(detected(), expected == none ? none : documents + '/' + expected + "/User Library");
     }
-    void winePrefixesAndTheUserDefault()
-    {
-        const QString chosen = m_home->path("prefixes/ableton");
-        qputenv("WINEPREFIX", QFile::encodeName(chosen + '/'));
-        QCOMPARE(detected(), addWineLive(wine(), "Live 11.3.2", "Standard")); // ~/.wine is searched as well as $WINEPREFIX
-        // Other drive letters go through dosdevices; backslashes and a trailing one are fine.
-        QVERIFY(QDir().mkpath(m_home->path("music-disk/Ableton/User Library")) && QDir().mkpath(chosen + "/dosdevices"));
-        QVERIFY(QFile::link(m_home->path("music-disk"), chosen + "/dosdevices/d:"));
-        writeFile(preferences(chosen, "Live 12.0.5"), libraryCfg("D:\\Ableton\\").toUtf8());
-        addWineLive(wine(), "Live 12.0.5", "Standard 12"); // equal versions: $WINEPREFIX first
-        QCOMPARE(detected(), chosen + "/dosdevices/d:/Ableton/User Library");
-        // A remembered folder comes first while it exists.
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_library);
-        QCOMPARE(detected(), m_library);
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("gone"));
-        QCOMPARE(detected(), chosen + "/dosdevices/d:/Ableton/User Library");
-    }
     // The detected library needs no chooser; an installation that fails says why and changes nothing.
     void installBridge_data()
     {
         addColumns<bool, QByteArray, QString>({"detected", "existingSettings", "message"}); // existingSettings "-": no bridge in the resources
         QTest::newRow("detected library") << true << QByteArray() << installedText;
-        QTest::newRow("chosen folder") << false << QByteArray() << installedText;
         QTest::newRow("no bridge in the resources") << false << QByteArray("-") << couldNotInstall;
-        QTest::newRow("unreadable settings") << false << QByteArray("[]") << unreadableSettings;
     }
     void installBridge()
     {

@@ -69,11 +69,8 @@ private slots:
         QCOMPARE(items.size(), 1);
         const QString uri = items[0]["uri"].toString();
         QCOMPARE(send(connection, "/v1/load", QJsonObject{{"uri", uri}})->result.value_or(QJsonObject()).value("loaded"), QJsonValue(true));
-        // The bridge's own sentences reach the user as written, and nothing is loaded.
-        QCOMPARE(send(connection, "/v1/load", QJsonObject{{"uri", "query:Nowhere#Nothing"}})->error,
-                 "Ableton's browser no longer has this plug-in. Check that it is still installed, then find it again in Search.");
         QCOMPARE(send(connection, "/v1/load", QJsonObject{{"uri", "query:AudioFx#Refuser"}})->error,
-                 "Ableton could not load this item. Select a track that can hold it, then try again.");
+                 "Ableton could not load this item. Select a track that can hold it, then try again."); // the bridge's own sentence
         QCOMPARE(simulator.loadedURIs(), QStringList{uri});
 
         // A file that is not valid changes nothing; a valid one replaces address and token.
@@ -95,9 +92,7 @@ private slots:
         const std::optional<QJsonObject> get, load = QJsonObject{{"uri", "query:A#b c/日本"}};
         const S::Response found = S::json(200, R"({"ok":true,"data":{"items":[]}})");
         QTest::newRow("ok") << server << found << get << object(R"({"items":[]})") << none;
-        QTest::newRow("localhost") << "http://localhost:%1" << found << get << object(R"({"items":[]})") << none;
         QTest::newRow("load ok") << server << S::json(200, R"({"ok":true,"data":{"loaded":true}})") << load << object(R"({"loaded":true})") << none;
-        QTest::newRow("data not an object") << server << S::json(200, R"({"ok":true,"data":[1]})") << get << QJsonObject() << none;
         QTest::newRow("500 though ok") << server << S::json(500, R"({"ok":true,"data":{"loaded":true}})") << load << QJsonObject() << incomplete;
         QTest::newRow("400 with message") << server << S::json(400, R"({"ok":false,"error":{"code":"x","message":"Too long."}})") << get << QJsonObject() << "Too long.";
         QTest::newRow("unauthorised with challenge") << server << S::json(401, R"({"ok":false,"error":{"code":"unauthorised"}})", "WWW-Authenticate: Bearer\r\n")
@@ -140,32 +135,6 @@ private slots:
         QCOMPARE(request.method + ' ' + request.target + ' ' + headers("Authorization") + headers("Cookie") + headers("Content-Type") + request.body,
                  (body ? "POST " : "GET ") + path.toUtf8() + " Authorization=Bearer t0ken Cookie=<none> Content-Type=" +
                      (body ? "application/json " + QJsonDocument(*body).toJson(QJsonDocument::Compact) : "<none> "));
-    }
-
-    // Each check starts from a connected client, so a failed one must clear it.
-    void failedChecks_data()
-    {
-        addColumns<QString, QList<S::Response>, int>({"token", "script", "requests"});
-        const S::Response healthy = S::json(200, R"({"ok":true,"data":{"configured":true}})");
-        QTest::newRow("not configured") << "t" << QList{S::json(200, R"({"ok":true,"data":{"configured":false}})")} << 1;
-        QTest::newRow("empty token") << "" << QList{healthy} << 1;
-        QTest::newRow("400 other code") << "t" << QList{healthy, S::json(400, R"({"ok":false,"error":{"code":"bad"}})")} << 2;
-    }
-    void failedChecks()
-    {
-        QFETCH(QString, token); QFETCH(QList<S::Response>, script); QFETCH(int, requests);
-        S server;
-        server.script = QList{S::json(200, R"({"ok":true,"data":{"configured":true}})"), S::json(400, R"({"ok":false,"error":{"code":"invalid_request"}})")} + script;
-        VintrelleNativeConnection connection;
-        connection.setBridgeURL(server.url());
-        connection.setToken("t0ken");
-        QCOMPARE(runCheck(connection), checkEvents(true));
-        connection.setToken(token);
-        QCOMPARE(runCheck(connection), checkEvents(false));
-        QTest::qWait(50);
-        QCOMPARE(server.requests.size(), 2 + requests);
-        QCOMPARE((server.requests[2].target + ' ' + server.requests[2].header("Authorization").value_or("<none>")).trimmed(), ("/v1/health Bearer " + token.toUtf8()).trimmed());
-        if (requests == 2) QCOMPARE(server.requests[3].method + ' ' + server.requests[3].target + ' ' + server.requests[3].header("Authorization").value_or(""), "GET /v1/browser/search?query= Bearer t");
     }
 };
 
