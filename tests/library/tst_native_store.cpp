@@ -142,10 +142,8 @@ private slots:
             row(qPrintable(QString(name) + " past the limit"), build(limit + 1), message);
         }
         row("pairs count two", oneCategory(categoryObject("A", "n" + QString::fromUtf8("🎹").repeated(250))), categoriesMessage);
-        row("blank name", oneCategory(categoryObject("A", " \r\n\t\u2028 ")), categoriesMessage);
         row("category not an object", {1}, categoriesMessage);
         row("duplicate category id", {categoryObject("A", "A"), categoryObject("A", "B")}, categoriesMessage);
-        row("entry with null path", oneEntry(with(entryObject("E", "L", "u"), "path", QJsonValue::Null)), pluginsMessage);
         row("entry not an object", {categoryObject("C", "C", QJsonValue(), {"x"})}, pluginsMessage);
         row("same uri in one category", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u"), entryObject("E2", "L", "u")})}, pluginsMessage);
         row("same uri in two categories", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u")}), categoryObject("D", "D", QJsonValue(), {entryObject("E2", "L", "u")})});
@@ -288,9 +286,7 @@ private slots:
         QTest::newRow("add null path") << add("B", QJsonObject{{"name", "N"}, {"uri", "u9"}, {"path", QJsonValue()}}) << plugins;
         QTest::newRow("move into own") << QJsonObject{{"op", "move"}, {"id", "e1"}, {"categoryID", "A"}} << pluginAndCategory;
         QTest::newRow("reorder past end") << QJsonObject{{"op", "reorder"}, {"id", "A"}, {"index", 3}} << position;
-        QTest::newRow("reorder fraction") << QJsonObject{{"op", "reorder"}, {"id", "A"}, {"index", 1.5}} << position;
         QTest::newRow("import version 2") << import(compact(with(libraryFile({}), "version", 2))) << unsupported;
-        QTest::newRow("import invalid hierarchy") << import(fileText({categoryObject("X", "X", "Y")})) << "This library contains an invalid folder hierarchy.";
         const QString file = fileText({});
         QTest::newRow("import past the text limit") << import(file + QString(VintrelleLimits::importTextUnits + 1 - file.size(), ' ')) << unsupported;
         // The library holds 6 plug-ins: 19,995 more pass the file's own check but not the save's.
@@ -321,7 +317,6 @@ private slots:
         QTest::newRow("rename") << L{{{"op", "rename"}, {"id", "A1"}, {"name", " Synthesizers "}}, {{"op", "rename"}, {"id", "e4"}, {"name", "Hall"}}}
                                 << QString(initial).replace("Synths", "Synthesizers").replace("Reverb", "Hall") << 0;
         QTest::newRow("delete with descendants") << L{{{"op", "delete"}, {"id", "A"}}} << "Effects:Reverb,Drift copy | Utilities:" << 0;
-        QTest::newRow("delete entry") << L{{{"op", "delete"}, {"id", "e1"}}} << QString(initial).remove("Operator@Instruments,") << 0;
         // The label is the search result's name as it came; the same uri may stand elsewhere.
         QTest::newRow("addPlugin") << L{add("C", {{"name", " Glue "}, {"uri", "g"}, {"path", "Audio"}}), add("C", {{"name", "Utility"}, {"uri", "ut"}}), add("B", {{"name", "Glue"}, {"uri", "g"}})}
                                    << QString(initial).replace("Drift copy", "Drift copy,Glue").replace("Utilities:", "Utilities: Glue @Audio,Utility") << 3;
