@@ -50,14 +50,7 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    socket->setProperty("received", socket->property("received").toByteArray() + socket->readAll());
-                    if (auto request = complete(socket->property("received").toByteArray())) {
-                        socket->setProperty("received", QByteArray());
-                        requests << *request;
-                        serve(socket, script.isEmpty() ? fallback : script.takeFirst());
-                    }
-                });
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { receive(socket); });
             }
         });
     }
@@ -78,18 +71,22 @@ public:
     }
 
 private:
-    static std::optional<Request> complete(const QByteArray &bytes)
+    void receive(QTcpSocket *socket)
     {
+        const QByteArray bytes = socket->property("received").toByteArray() + socket->readAll();
         const qsizetype end = bytes.indexOf("\r\n\r\n");
         Request request;
         request.headerLines = bytes.left(end).split('\n');
         for (QByteArray &line : request.headerLines) line.chop(line.endsWith('\r') ? 1 : 0);
         const QList<QByteArray> requestLine = request.headerLines.takeFirst().split(' ');
         const qsizetype length = request.header("Content-Length").value_or("0").toLongLong();
-        if (end < 0 || bytes.size() < end + 4 + length) return std::nullopt;
+        const bool complete = end >= 0 && bytes.size() >= end + 4 + length;
+        socket->setProperty("received", complete ? QByteArray() : bytes);
+        if (!complete) return;
         request.method = requestLine.value(0), request.target = requestLine.value(1);
         request.body = bytes.mid(end + 4, length), request.raw = bytes.left(end + 4 + length);
-        return request;
+        requests << request;
+        serve(socket, script.isEmpty() ? fallback : script.takeFirst());
     }
 
     void serve(QTcpSocket *socket, const Response &response)

@@ -36,8 +36,6 @@ QStringList runCheck(VintrelleNativeConnection &connection)
 
 QStringList checkEvents(bool connected) { return {QStringLiteral("status:%1:%1").arg(connected), QStringLiteral("completion:%1:%1").arg(connected)}; }
 
-QJsonObject object(const QByteArray &json) { return QJsonDocument::fromJson(json).object(); }
-
 } // namespace
 
 class TestNativeConnection : public QObject
@@ -64,7 +62,6 @@ private slots:
 
         VintrelleNativeConnection connection;
         QCOMPARE(runCheck(connection), checkEvents(true));
-        QCOMPARE(connection.token(), simulator.token());
         const QJsonArray items = send(connection, "/v1/browser/search?query=reverb")->result.value_or(QJsonObject())["items"].toArray();
         QCOMPARE(items.size(), 1);
         const QString uri = items[0]["uri"].toString();
@@ -87,8 +84,8 @@ private slots:
         const QString server = "http://127.0.0.1:%1", none;
         const std::optional<QJsonObject> get, load = QJsonObject{{"uri", "query:A#b c/日本"}};
         const S::Response found = S::json(200, R"({"ok":true,"data":{"items":[]}})");
-        QTest::newRow("ok") << server << found << get << object(R"({"items":[]})") << none;
-        QTest::newRow("load ok") << server << S::json(200, R"({"ok":true,"data":{"loaded":true}})") << load << object(R"({"loaded":true})") << none;
+        QTest::newRow("ok") << server << found << get << QJsonObject{{"items", QJsonArray()}} << none;
+        QTest::newRow("load ok") << server << S::json(200, R"({"ok":true,"data":{"loaded":true}})") << load << QJsonObject{{"loaded", true}} << none;
         QTest::newRow("500 though ok") << server << S::json(500, R"({"ok":true,"data":{"loaded":true}})") << load << QJsonObject() << incomplete;
         QTest::newRow("400 with message") << server << S::json(400, R"({"ok":false,"error":{"code":"x","message":"Too long."}})") << get << QJsonObject() << "Too long.";
         QTest::newRow("unauthorised with challenge") << server << S::json(401, R"({"ok":false,"error":{"code":"unauthorised"}})", "WWW-Authenticate: Bearer\r\n")

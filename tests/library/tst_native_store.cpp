@@ -144,11 +144,9 @@ private slots:
         row("pairs count two", oneCategory(categoryObject("A", "n" + QString::fromUtf8("🎹").repeated(250))), categoriesMessage);
         row("category not an object", {1}, categoriesMessage);
         row("duplicate category id", {categoryObject("A", "A"), categoryObject("A", "B")}, categoriesMessage);
-        row("entry not an object", {categoryObject("C", "C", QJsonValue(), {"x"})}, pluginsMessage);
         row("same uri in one category", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u"), entryObject("E2", "L", "u")})}, pluginsMessage);
         row("same uri in two categories", {categoryObject("C", "C", QJsonValue(), {entryObject("E1", "L", "u")}), categoryObject("D", "D", QJsonValue(), {entryObject("E2", "L", "u")})});
         row("entry id equals earlier category id", {categoryObject("C", "C"), categoryObject("D", "D", QJsonValue(), {entryObject("C", "L", "u")})}, pluginsMessage);
-        row("category id equals earlier entry id", {categoryObject("C", "C", QJsonValue(), {entryObject("E", "L", "u")}), categoryObject("E", "E")}, categoriesMessage);
         row("two-cycle", {categoryObject("A", "A", "B"), categoryObject("B", "B", "A")}, hierarchyMessage);
         row("dangling parent", oneCategory(categoryObject("A", "A", "Z")), hierarchyMessage);
         row("child before parent", {categoryObject("B", "B", "A"), categoryObject("A", "A")});
@@ -270,7 +268,6 @@ private slots:
     {
         addColumns<QJsonObject, QString>({"command", "message"});
         const QString position = "Choose an available position.", unsupported = "Choose a supported Vintrelle library file.";
-        const QString pluginAndCategory = "Choose an available plug-in and another category.";
         const QString plugins = "This library contains invalid or duplicate plug-ins.";
         const auto add = [](const QJsonValue &category, const QJsonValue &entry) { return QJsonObject{{"op", "addPlugin"}, {"categoryID", category}, {"entry", entry}}; };
         const auto import = [](const QString &contents) { return QJsonObject{{"op", "import"}, {"contents", contents}}; };
@@ -280,11 +277,10 @@ private slots:
         QTest::newRow("category gone parent") << QJsonObject{{"op", "addCategory"}, {"name", "X"}, {"categoryID", "gone"}} << "Category is no longer available.";
         QTest::newRow("rename blank") << QJsonObject{{"op", "rename"}, {"id", "A"}, {"name", "  "}} << "Choose an available item and enter a name.";
         QTest::newRow("delete unknown") << QJsonObject{{"op", "delete"}, {"id", "gone"}} << "Item is no longer available.";
-        QTest::newRow("add to gone category") << add("gone", QJsonObject{{"name", "N"}, {"uri", "u9"}}) << pluginAndCategory;
         QTest::newRow("add long name") << add("B", QJsonObject{{"name", QString(501, 'n')}, {"uri", "u9"}}) << "Choose a valid search result.";
         QTest::newRow("add duplicate uri") << add("B", QJsonObject{{"name", "N"}, {"uri", "u4"}}) << "Already added to this category.";
         QTest::newRow("add null path") << add("B", QJsonObject{{"name", "N"}, {"uri", "u9"}, {"path", QJsonValue()}}) << plugins;
-        QTest::newRow("move into own") << QJsonObject{{"op", "move"}, {"id", "e1"}, {"categoryID", "A"}} << pluginAndCategory;
+        QTest::newRow("move into own") << QJsonObject{{"op", "move"}, {"id", "e1"}, {"categoryID", "A"}} << "Choose an available plug-in and another category.";
         QTest::newRow("reorder past end") << QJsonObject{{"op", "reorder"}, {"id", "A"}, {"index", 3}} << position;
         QTest::newRow("import version 2") << import(compact(with(libraryFile({}), "version", 2))) << unsupported;
         const QString file = fileText({});
@@ -383,7 +379,6 @@ private slots:
         QTest::newRow("not JSON") << QByteArray("{\"nativeVersion\": 1,") << "The saved library is not valid JSON";
         // Valid JSON that is not a library state: no error value, so the caller's own text shows.
         for (const char *scalar : {"[]", "\"text\"", " 42 ", "true", "null"}) QTest::newRow(scalar) << QByteArray(scalar) << QString();
-        QTest::newRow("version 2") << compact({{"nativeVersion", 2}, {"categories", QJsonArray()}}) << QString();
         QTest::newRow("invalid categories") << compact(stateWith({categoryObject("A", "A"), categoryObject("A", "B")})) << "This library contains invalid categories.";
     }
     void readRefusals()
@@ -401,7 +396,6 @@ private slots:
     void failedSaveChangesNothing_data()
     {
         addColumns<QString, QString>({"breakage", "message"}); // message: prefix
-        QTest::newRow("invalid categories") << "invalid" << "This library contains an invalid folder hierarchy.";
         QTest::newRow("too large to read back") << "large" << "The saved library is too large.";
         QTest::newRow("folder is a file") << "folder" << "Could not create the folder";
         QTest::newRow("backups folder is a file") << "backups" << "Could not create the folder";
@@ -418,9 +412,7 @@ private slots:
         const QByteArray fileBefore = readFile(m_path);
         const QString folder = QFileInfo(m_path).path();
         VintrelleError error;
-        if (breakage == "invalid") {
-            QVERIFY(!store.commit(stateWith({categoryObject("A", "A", "missing")}), &error));
-        } else if (breakage == "large") { // within every per-item limit, over 8 MiB in all
+        if (breakage == "large") { // within every per-item limit, over 8 MiB in all
             QJsonArray entries;
             for (int i = 0; i < 1000; ++i) entries.append(entryObject(QStringLiteral("e%1").arg(i), "P", QString::number(i) + QString(9000, 'u')));
             QVERIFY(!store.commit(stateWith({categoryObject("A", "A", QJsonValue(), entries)}), &error));
@@ -439,48 +431,27 @@ private slots:
     }
     void saveIsPrivateAndKeepsUnknownKeys()
     {
-        QJsonObject category = with(categoryObject("A", "A", QJsonValue(), {with(entryObject("E", "L", "u"), "favourite", 3)}), "colour", "red");
-        writeFile(m_path, compact(with(stateWith({category}), "theme", QJsonObject{{"dark", true}})));
+        const QJsonObject category = with(categoryObject("A", "A", QJsonValue(), {with(entryObject("E", "L", "u"), "favourite", 3)}), "colour", "red");
+        writeFile(m_path, compact(with(stateWith({category}), "theme", "dark")));
         VintrelleNativeStore store(m_path);
-        QVERIFY(store.read(nullptr));
-        QVERIFY(QFile::remove(m_path) && QDir(QFileInfo(m_path).path()).removeRecursively());
+        QVERIFY(store.read(nullptr) && QDir(QFileInfo(m_path).path()).removeRecursively());
         QVERIFY(performAll(store, {{{"op", "addCategory"}, {"name", "B"}}, {{"op", "rename"}, {"id", "A"}, {"name", "Renamed"}}, {{"op", "undo"}}}));
         QCOMPARE(QFile::permissions(QFileInfo(m_path).path()), ownerOnlyFolder);
         QCOMPARE(QFile::permissions(m_path), ownerOnly);
         const QJsonObject saved = QJsonDocument::fromJson(readFile(m_path)).object();
-        QCOMPARE(saved["theme"], QJsonValue(QJsonObject{{"dark", true}}));
+        QCOMPARE(saved["theme"].toString() + ' ' + QString::number(saved["categories"].toArray().size()), "dark 2");
         QCOMPARE(saved["categories"][0], QJsonValue(category));
-        QCOMPARE(saved["categories"].toArray().size(), 2);
-    }
-
-    // A library kept elsewhere behind a symbolic link stays there: the link survives every save.
-    void saveThroughALinkReplacesItsTarget()
-    {
-        const QString target = m_dir->filePath("synced/library.json");
-        writeFile(target, compact(stateWith({categoryObject("A", "A")})));
-        QVERIFY(QDir().mkpath(QFileInfo(m_path).path()) && QFile::link(target, m_path));
-        VintrelleNativeStore store(m_path);
-        QVERIFY(store.read(nullptr) && store.perform({{"op", "rename"}, {"id", "A"}, {"name", "Renamed"}}, nullptr));
-        QVERIFY(QFileInfo(m_path).isSymLink());
-        QCOMPARE(QJsonDocument::fromJson(readFile(target)).object(), *store.state());
-        QCOMPARE(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"library.json"});
     }
     void historyKeepsTwentyAndRedoEmpties()
     {
-        VintrelleNativeStore store(m_path);
-        QVERIFY(store.commit(stateWith({}), nullptr));
-        for (int i = 0; i < 25; ++i) QVERIFY(store.perform({{"op", "addCategory"}, {"name", QString::number(i)}}, nullptr));
-        QCOMPARE(store.undo().size(), 20);
-        for (int i = 0; i < 20; ++i) QVERIFY(store.perform({{"op", "undo"}}, nullptr));
-        QCOMPARE(store.state()->value("categories").toArray().size(), 5); // twenty undos reach back to the fifth change
-        QCOMPARE(*store.perform({{"op", "history"}}, nullptr), QJsonObject({{"canUndo", 0}, {"canRedo", 1}}));
-        QVERIFY(performAll(store, {{{"op", "redo"}}, {{"op", "addCategory"}, {"name", "new"}}}));
-        VintrelleError error;
-        QVERIFY(!store.perform({{"op", "redo"}}, &error)); // a new change empties the redo list
-        QCOMPARE(*error, "Nothing to redo.");
-        QVERIFY(!VintrelleNativeStore(m_path).perform({{"op", "history"}}, &error)); // a relaunch has read nothing yet
-        QCOMPARE(*error, "Library is not ready. Try again.");
+        for (int i = 0; i < 25; ++i) QCOMPARE(run({{"op", "addCategory"}, {"name", QString::number(i)}}), VintrelleError());
+        for (int i = 0; i < 20; ++i) QCOMPARE(run({{"op", "undo"}}), VintrelleError());
+        QCOMPARE(run({{"op", "undo"}}), VintrelleError("Nothing to undo.")); // twenty undos reach back to the fifth change
+        QCOMPARE(categories().size(), 6 + 5);
+        QVERIFY(performAll(*m_store, {{{"op", "redo"}}, {{"op", "addCategory"}, {"name", "new"}}}));
+        QCOMPARE(run({{"op", "redo"}}), VintrelleError("Nothing to redo.")); // a new change empties the redo list
     }
+
     // Commands that throw much away first keep the library as an importable file; others don't.
     void destructiveCommandsKeepABackup_data()
     {
@@ -526,11 +497,9 @@ private slots:
         const auto previous = [](const QJsonArray &categories, const QJsonObject &settings = {}) { return QJsonValue(with(settings, "categories", categories)); };
         QTest::newRow("repaired, settings kept") << previous({bare, sub}, {{"bridgeUrl", "http://127.0.0.1:9999"}, {"token", "abc"}, {"other", 1}})
                                                  << with(with(stateWith(repaired), "bridgeUrl", "http://127.0.0.1:9999"), "token", "abc") << QString();
-        QTest::newRow("url of 2001") << previous({}, {{"bridgeUrl", QString(2001, 'h')}}) << stateWith({}) << QString();
         QTest::newRow("categories missing") << QJsonValue(QJsonObject{}) << QJsonObject() << "The previous library contains invalid categories. Original data is unchanged.";
         QTest::newRow("category not object") << previous({"x"}) << QJsonObject() << "The previous library contains invalid categories.";
         QTest::newRow("entry not object") << previous({with(bare, "entries", QJsonArray{1})}) << QJsonObject() << "The previous library contains invalid plug-ins.";
-        QTest::newRow("duplicate ids") << previous({bare, bare}) << QJsonObject() << "This library contains invalid categories.";
         QTest::newRow("a file wins") << previous({bare}) << stateWith({categoryObject("F", "File")}) << QString(); // also one written while migrating
     }
     void migrate()
@@ -547,10 +516,8 @@ private slots:
     // A process killed at any moment of a save leaves the old or the new library, whole.
     void killedSaverLeavesAWholeLibrary()
     {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("Vintrelle/native-library.json");
-        QVERIFY(VintrelleNativeStore(path).commit(savedStates[0], nullptr));
-        const auto startSaver = [&](QProcess &saver) { saver.start(QCoreApplication::applicationFilePath(), {"--save-loop", path}); };
+        QVERIFY(VintrelleNativeStore(m_path).commit(savedStates[0], nullptr));
+        const auto startSaver = [&](QProcess &saver) { saver.start(QCoreApplication::applicationFilePath(), {"--save-loop", m_path}); };
 
         // How long one save takes on this machine and build, so kills spread over several saves.
         QProcess timed;
@@ -561,8 +528,7 @@ private slots:
             while (timed.canReadLine()) if (timed.readLine().startsWith("saved") && ++saved == 0) timer.start();
         QCOMPARE(saved, 3);
         const qint64 saveMs = timer.elapsed() / 3;
-        timed.kill();
-        timed.waitForFinished();
+        timed.kill(), timed.waitForFinished();
         int saw[2] = {0, 0};
         for (int round = 0; round < 60; ++round) {
             QProcess saver;
@@ -572,7 +538,7 @@ private slots:
             ::kill(pid_t(saver.processId()), SIGKILL);
             QVERIFY(saver.waitForFinished(10000));
             QCOMPARE(saver.exitStatus(), QProcess::CrashExit);
-            VintrelleNativeStore store(path);
+            VintrelleNativeStore store(m_path);
             VintrelleError error;
             QVERIFY2(store.read(&error), qPrintable(error.value_or("read failed without a message")));
             const QJsonValue categories = store.state()->value("categories");

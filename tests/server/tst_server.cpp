@@ -70,7 +70,6 @@ private slots:
         const auto request = [&](const QByteArray &line, const QByteArray &headers = {}) { return line + "\r\n" + (headers.isNull() ? host : headers) + "\r\n"; };
         const auto row = [](const QByteArray &tag, const QByteArray &bytes, const QByteArray &expected) { QTest::newRow(tag.constData()) << bytes << expected; };
         row("root", request("GET / HTTP/1.1"), indexAnswer);
-        row("query cut", request("GET /index.html?a=1?b HTTP/1.1"), indexAnswer);
         row("app.js", request("GET /app.js HTTP/1.1"), response(200, javascript, "console.log('app');"));
         row("migration page", request("GET /native-migration?v=2 HTTP/1.1"), response(200, html, "<!doctype html><meta charset='utf-8'><title>Library migration</title>"));
         row("HEAD file", request("HEAD /app.js HTTP/1.1"), response(200, javascript, "console.log('app');", false));
@@ -123,33 +122,8 @@ private slots:
         QSettings("Vintrelle", "Vintrelle").remove("VintrelleUserLibrary");
     }
 
-    // An unfinished head is dropped unanswered after 2 seconds; a trickle, one byte every 200 ms, does not stretch the window.
-    void tricklingClientIsDropped()
-    {
-        const QByteArray sent = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\nX-Slow: " + QByteArray(100, 'a');
-        QElapsedTimer timer;
-        timer.start();
-        QTcpSocket slow;
-        QVERIFY(connectTo(slow, m_port));
-        QByteArray received;
-        for (qsizetype next = 0; slow.state() == QAbstractSocket::ConnectedState && next < sent.size(); ++next) {
-            slow.write(sent.mid(next, 1));
-            slow.waitForReadyRead(200);
-            received += slow.readAll();
-        }
-        bool closed = false;
-        QCOMPARE(received + readToEnd(slow, &closed), QByteArray());
-        QVERIFY(closed);
-        QVERIFY2(timer.elapsed() >= 1900 && timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
-    }
     void clientsThatMisbehaveDoNotStopIt()
     {
-        {
-            QTcpSocket early; // leaves mid-head
-            QVERIFY(connectTo(early, m_port));
-            early.write("GET / HTTP/1.1\r\nHo");
-            early.waitForBytesWritten(1000);
-        }
         {
             QTcpSocket impatient; // the answer meets a reset connection: no SIGPIPE may end the process
             QVERIFY(connectTo(impatient, m_port));
@@ -170,8 +144,6 @@ private slots:
         VintrelleServer server(m_home.path("launcher"), {});
         QVERIFY(server.startOnPort(0));
         const quint16 port = server.port();
-        QVERIFY(server.startOnPort(port == 65535 ? 1 : port + 1)); // already listening: no change
-        QCOMPARE(server.port(), port);
         server.stop();
         QTcpSocket probe;
         QVERIFY(!server.isListening() && !connectTo(probe, port));
