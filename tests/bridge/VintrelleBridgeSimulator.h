@@ -31,7 +31,6 @@ public:
         m_process.terminate();
         if (!m_process.waitForFinished(5000)) m_process.kill(), m_process.waitForFinished(5000);
     }
-
     bool ready() const { return m_port > 0 && !m_token.isEmpty(); }
     int port() const { return m_port; }
     QString token() const { return m_token; }

@@ -24,7 +24,6 @@ public:
     {
         QByteArray raw, method, target, body;
         QList<QByteArray> headerLines;
-
         // The value of the first header `name` (case-insensitive), exactly as sent.
         std::optional<QByteArray> header(const QByteArray &name) const
         {
@@ -57,7 +56,6 @@ public:
 
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
     quint16 port() const { return m_server.serverPort(); }
-
     QList<Response> script; // consumed in order, then `fallback` answers
     Response fallback = json(500, "oops");
     QList<Request> requests;

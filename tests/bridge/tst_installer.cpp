@@ -140,7 +140,6 @@ private slots:
         QCOMPARE(snapshot(m_library), before);
         QVERIFY(!QFileInfo::exists(m_backups));
     }
-
     // A first installation draws settings; a second keeps them and the user's files, backing up the old folder and replacing links, never writing through them.
     void installAndReinstall()
     {
@@ -154,7 +153,6 @@ private slots:
         QVERIFY(!QFileInfo::exists(m_backups));
         QVERIFY(VintrelleInstaller::installFrom(m_source, m_home->path("other"), m_backups)); // each installation draws its own token
         QVERIFY(readObject(m_home->path("other/Remote Scripts/VintrelleBridge/config.json"))["token"] != settings["token"]);
-
         const QJsonObject kept{{"port", 50123}, {"token", "kept-token"}, {"extra", QJsonObject{{"k", QJsonArray{1, 2}}}}};
         installOldBridge(QJsonDocument(kept).toJson());
         writeFile(m_home->path("checkout/bridge.py"), "working copy\n");
@@ -170,7 +168,6 @@ private slots:
         QCOMPARE(entries(backups).size(), 1);
         QCOMPARE(snapshot(backups + '/' + entries(backups).first()), before);
     }
-
     // The row's tag names the fault; the error is the system's own text.
     void failuresLeaveTheLibraryAsItWas_data()
     {
@@ -195,7 +192,6 @@ private slots:
         installOldBridge("{\"token\": \"abc\", \"port\": 45900}");
         if (failure.endsWith("named pipe")) QCOMPARE(::mkfifo(QFile::encodeName(installed() + "/pipe").constData(), 0600), 0);
         const auto library = snapshot(m_library), backups = snapshot(m_backups), oldBridge = snapshot(installed());
-
         failFinalMove = failure.startsWith("final move");
         std::optional<QString> error;
         QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
@@ -210,7 +206,6 @@ private slots:
         QCOMPARE(snapshot(m_backups + '/' + entries(m_backups).first()), oldBridge);
         QCOMPARE(readObject(installed() + "/config.json").value("port"), QJsonValue(45900));
     }
-
     // The newest Live preferences leading to an existing folder win. Cells: "<Live folder>|<Library.cfg>"; %SECRET%, %DTD%: files outside.
     void detection_data()
     {

@@ -59,7 +59,6 @@ private slots:
         VintrelleBridgeSimulator simulator(m_home.path("simulator"), catalogue);
         QVERIFY2(simulator.ready(), "the bridge simulator did not start");
         qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(simulator.configPath()));
-
         VintrelleNativeConnection connection;
         QCOMPARE(runCheck(connection), checkEvents(true));
         const QJsonArray items = send(connection, "/v1/browser/search?query=reverb")->result.value_or(QJsonObject())["items"].toArray();
@@ -69,7 +68,6 @@ private slots:
         QCOMPARE(send(connection, "/v1/load", QJsonObject{{"uri", "query:AudioFx#Refuser"}})->error,
                  "Ableton could not load this item. Select a track that can hold it, then try again."); // the bridge's own sentence
         QCOMPARE(simulator.loadedURIs(), QStringList{uri});
-
         // A valid file replaces address and token.
         writeFile(m_home.path("bridge-config.json"), QJsonDocument(QJsonObject{{"port", simulator.port()}, {"token", "not-the-token"}}).toJson());
         qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(m_home.path("bridge-config.json")));

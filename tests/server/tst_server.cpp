@@ -61,7 +61,6 @@ private slots:
         QVERIFY(m_server->startOnPort(0));
         m_port = m_server->port();
     }
-
     // Whole answers to whole requests, each on a connection of its own; the fine points of what counts as our own origin.
     void answers_data()
     {
@@ -107,7 +106,6 @@ private slots:
         QCOMPARE(exchange(m_port, request, &closed), expected);
         QVERIFY(closed);
     }
-
     // Which file wins is the bridge configuration's test; here: read per request, the user default's file first.
     void launcherConfiguration()
     {
@@ -137,7 +135,6 @@ private slots:
         QCOMPARE(exchange(m_port, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\nX-Pad: " + QByteArray(200000, 'a')), failed(431));
         QCOMPARE(get(m_port, "/"), indexAnswer);
     }
-
     // stop() closes the listener; the port can be taken again, and a taken port is an error.
     void stopAndRestart()
     {
