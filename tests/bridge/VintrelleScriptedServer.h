@@ -24,13 +24,11 @@ public:
     {
         QByteArray raw, method, target, body;
         QList<QByteArray> headerLines;
-
         // The value of the first header `name` (case-insensitive), exactly as sent.
         std::optional<QByteArray> header(const QByteArray &name) const
         {
             for (const QByteArray &line : headerLines)
-                if (line.toLower().startsWith(name.toLower() + ':'))
-                    return line.mid(name.size() + (line.mid(name.size() + 1).startsWith(' ') ? 2 : 1));
+                if (line.toLower().startsWith(name.toLower() + ':')) return line.mid(name.size() + (line.mid(name.size() + 1).startsWith(' ') ? 2 : 1));
             return std::nullopt;
         }
     };
@@ -51,21 +49,13 @@ public:
         QObject::connect(&m_server, &QTcpServer::newConnection, &m_server, [this] {
             while (QTcpSocket *socket = m_server.nextPendingConnection()) {
                 ++connections;
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] {
-                    socket->setProperty("received", socket->property("received").toByteArray() + socket->readAll());
-                    if (auto request = complete(socket->property("received").toByteArray())) {
-                        socket->setProperty("received", QByteArray());
-                        requests << *request;
-                        serve(socket, script.isEmpty() ? fallback : script.takeFirst());
-                    }
-                });
+                QObject::connect(socket, &QTcpSocket::readyRead, socket, [this, socket] { receive(socket); });
             }
         });
     }
 
     QString url() const { return QStringLiteral("http://127.0.0.1:%1").arg(m_server.serverPort()); }
     quint16 port() const { return m_server.serverPort(); }
-
     QList<Response> script; // consumed in order, then `fallback` answers
     Response fallback = json(500, "oops");
     QList<Request> requests;
@@ -79,33 +69,30 @@ public:
     }
 
 private:
-    static std::optional<Request> complete(const QByteArray &bytes)
+    void receive(QTcpSocket *socket)
     {
+        const QByteArray bytes = socket->property("received").toByteArray() + socket->readAll();
         const qsizetype end = bytes.indexOf("\r\n\r\n");
-        if (end < 0) return std::nullopt;
         Request request;
         request.headerLines = bytes.left(end).split('\n');
         for (QByteArray &line : request.headerLines) line.chop(line.endsWith('\r') ? 1 : 0);
         const QList<QByteArray> requestLine = request.headerLines.takeFirst().split(' ');
-        request.method = requestLine.value(0);
-        request.target = requestLine.value(1);
         const qsizetype length = request.header("Content-Length").value_or("0").toLongLong();
-        if (bytes.size() < end + 4 + length) return std::nullopt;
-        request.body = bytes.mid(end + 4, length);
-        request.raw = bytes.left(end + 4 + length);
-        return request;
+        const bool complete = end >= 0 && bytes.size() >= end + 4 + length;
+        socket->setProperty("received", complete ? QByteArray() : bytes);
+        if (!complete) return;
+        request.method = requestLine.value(0), request.target = requestLine.value(1);
+        request.body = bytes.mid(end + 4, length), request.raw = bytes.left(end + 4 + length);
+        requests << request;
+        serve(socket, script.isEmpty() ? fallback : script.takeFirst());
     }
 
     void serve(QTcpSocket *socket, const Response &response)
     {
-        if (response.kind == Response::Answer) {
-            socket->write(response.bytes);
-            socket->disconnectFromHost();
-        } else if (response.kind == Response::Hang) {
-            m_held << socket;
-        } else if (response.kind == Response::Close) {
-            socket->abort();
-        } else { // a valid start and then one byte now and then, never finishing
+        if (response.kind == Response::Answer) socket->write(response.bytes), socket->disconnectFromHost();
+        else if (response.kind == Response::Hang) m_held << socket;
+        else if (response.kind == Response::Close) socket->abort();
+        else { // a valid start and then one byte now and then, never finishing
             socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nContent-Length: 100000\r\n\r\n");
             auto *timer = new QTimer(socket);
             QObject::connect(timer, &QTimer::timeout, socket, [socket] { socket->write(" "); });

@@ -3,7 +3,7 @@
 #include "VintrelleInstaller.h"
 #include "VintrelleLocations.h"
 
-#include <QRegularExpression>
+#include <QDirIterator>
 #include <QSettings>
 
 #include <atomic>
@@ -13,8 +13,6 @@
 #include <filesystem>
 #include <sys/stat.h>
 #include <system_error>
-
-namespace fs = std::filesystem;
 
 // Fault injection: while set, moving the staged bridge into place fails with EBUSY, after the old folder went to the
 // backups. The installer is linked statically, so its rename() calls land here; all others reach the system.
@@ -30,39 +28,32 @@ namespace {
 
 const QString unreadableSettings = "The existing bridge settings could not be read. Your files were left unchanged.";
 const QString couldNotInstall = "The bridge could not be installed. Please try again.";
-const QString installedText = "Installed. Restart Ableton, then select VintrelleBridge in its Control Surface settings.";
 const QString none = "<none>";
 
-QString platformText(int number) { return QString::fromLocal8Bit(std::generic_category().message(number)); }
+int modeOf(const QString &path) { struct stat info; return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1; }
 
-// Every entry under `root` (links not followed) with type, permissions, link target or content.
+// Every entry under `root` (links not followed) with permissions and type, link target or content.
 QMap<QString, QString> snapshot(const QString &root)
 {
     QMap<QString, QString> tree;
-    std::error_code code;
-    const fs::path base(QFile::encodeName(root).toStdString());
-    for (fs::recursive_directory_iterator it(base, code), end; !code && it != end; it.increment(code)) {
-        const fs::file_status status = it->symlink_status();
-        QString entry = QString::number(int(status.permissions()), 8) + ' ';
-        if (status.type() == fs::file_type::directory) entry += "dir";
-        else if (status.type() == fs::file_type::symlink) entry += "link " + QString::fromStdString(fs::read_symlink(it->path()).string());
-        else if (status.type() == fs::file_type::regular) entry += "file " + QString::fromUtf8(readFile(QString::fromStdString(it->path().string())));
-        else entry += "other";
-        tree.insert(QString::fromStdString(it->path().lexically_relative(base).string()), entry);
+    for (QDirIterator it(root, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories); it.hasNext();) {
+        const QFileInfo entry(it.next());
+        const QString kind = entry.isSymLink() ? "link " + QString::fromStdString(std::filesystem::read_symlink(QFile::encodeName(entry.filePath()).toStdString()))
+                             : entry.isDir()   ? QString("dir")
+                             : entry.isFile()  ? "file " + QString::fromUtf8(readFile(entry.filePath())) : QString("other");
+        tree.insert(entry.filePath().mid(root.size()), QString::number(modeOf(entry.filePath()), 8) + ' ' + kind);
     }
     return tree;
 }
 
 QStringList entries(const QString &folder) { return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot); }
 QJsonObject readObject(const QString &path) { return QJsonDocument::fromJson(readFile(path)).object(); }
-int modeOf(const QString &path) { struct stat info; return ::lstat(QFile::encodeName(path).constData(), &info) == 0 ? int(info.st_mode & 07777) : -1; }
 
-QByteArray libraryCfg(const QString &projectPath, const QString &projectName = "User Library", const QString &doctype = {})
+// Live's Library.cfg naming `projectPath` (XML as it stands) as the folder of the User Library.
+QString libraryCfg(const QString &projectPath, const QString &doctype = {})
 {
-    return ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype +
-            "<Ableton><ContentLibrary><UserLibrary><LibraryProject><ProjectName Value=\"" + projectName.toHtmlEscaped() +
-            "\" /><ProjectPath Value=\"" + projectPath.toHtmlEscaped() + "\" /></LibraryProject></UserLibrary></ContentLibrary></Ableton>\n")
-        .toUtf8();
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + doctype + "<Ableton><ContentLibrary><UserLibrary><LibraryProject><ProjectName Value=\"User Library\" />"
+           "<ProjectPath Value=\"" + projectPath + "\" /></LibraryProject></UserLibrary></ContentLibrary></Ableton>\n";
 }
 
 // A case of the config.json table the bridge script's tests share, at `path`: a file, a folder or nothing.
@@ -90,8 +81,6 @@ class tst_installer : public QObject
     QString m_source, m_library, m_backups;
 
     QString installed() const { return m_library + "/Remote Scripts/VintrelleBridge"; }
-    QString detected() const { return VintrelleInstaller::detectedUserLibrary().value_or(none); }
-    QString wine() const { return m_home->home() + "/.wine"; }
 
     // A bridge as an earlier installation left it, with a file, a folder and a link of the user's own.
     void installOldBridge(const QByteArray &settings)
@@ -100,14 +89,6 @@ class tst_installer : public QObject
             writeFile(installed() + '/' + name, contents);
         writeFile(installed() + "/config.json", settings);
         QVERIFY(QFile::link("notes.txt", installed() + "/notes-link"));
-    }
-
-    // Live for Windows under Wine naming C:\Users\me\Documents\<folder>\User Library; answers that folder in the prefix.
-    QString addWineLive(const QString &prefix, const QString &version, const QString &folder)
-    {
-        writeFile(prefix + "/drive_c/users/me/AppData/Roaming/Ableton/" + version + "/Preferences/Library.cfg", libraryCfg("C:\\Users\\me\\Documents\\" + folder));
-        QDir().mkpath(prefix + "/drive_c/users/me/Documents/" + folder + "/User Library");
-        return prefix + "/drive_c/users/me/Documents/" + folder + "/User Library";
     }
 
 private slots:
@@ -124,32 +105,7 @@ private slots:
         QVERIFY(QDir().mkpath(m_library));
         m_backups = m_home->path("backups");
     }
-
     void cleanup() { failFinalMove = false; }
-
-    void firstValidConfigurationWins_data()
-    {
-        // files: user default's, environment's, standard; null: none; winner -1: no configuration
-        addColumns<QList<QByteArray>, int>({"files", "winner"});
-        const QByteArray no, broken = R"({"port": 0, "token": "broken"})";
-        const auto valid = [](int i) { return QByteArray(R"({"port": 100)") + char('1' + i) + R"(, "token": "t"})"; };
-        QTest::newRow("all valid") << QList{valid(0), valid(1), valid(2)} << 0;
-        QTest::newRow("user default invalid") << QList{broken, valid(1), valid(2)} << 1;
-        QTest::newRow("only standard valid") << QList{no, broken, valid(2)} << 2;
-        QTest::newRow("none valid") << QList{broken, broken, broken} << -1;
-    }
-    void firstValidConfigurationWins()
-    {
-        QFETCH(QList<QByteArray>, files); QFETCH(int, winner);
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("User Library"));
-        qputenv("VINTRELLE_BRIDGE_CONFIG", QFile::encodeName(m_home->path("env/config.json")));
-        const QStringList paths{m_home->path("User Library/Remote Scripts/VintrelleBridge/config.json"), m_home->path("env/config.json"), installed() + "/config.json"};
-        for (int i = 0; i < 3; ++i)
-            if (!files[i].isNull()) writeFile(paths[i], files[i]);
-        const auto found = VintrelleFindBridgeConfiguration();
-        QCOMPARE(found.has_value(), winner >= 0);
-        if (found) QCOMPARE(found->path + ' ' + found->bridgeURL, paths[winner] + QString(" http://127.0.0.1:%1").arg(1001 + winner));
-    }
 
     // Settings the program refuses are never kept by an installation either: that bridge could not be reached.
     void sharedConfigurationCases_data()
@@ -184,73 +140,40 @@ private slots:
         QCOMPARE(snapshot(m_library), before);
         QVERIFY(!QFileInfo::exists(m_backups));
     }
-
-    // A first installation draws settings; a second keeps them and the user's files, backing up the old folder.
+    // A first installation draws settings; a second keeps them and the user's files, backing up the old folder and replacing links, never writing through them.
     void installAndReinstall()
     {
         std::optional<QString> error;
         QVERIFY2(VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error), qPrintable(error.value_or(none)));
-        QCOMPARE(entries(m_library + "/Remote Scripts"), QStringList{"VintrelleBridge"});
         QCOMPARE(entries(installed()), QStringList({"__init__.py", "bridge.py", "config.json"}));
         const QJsonObject settings = readObject(installed() + "/config.json");
         QCOMPARE(settings.keys() + QStringList{settings["port"].toVariant().toString()}, QStringList({"port", "token", "45873"}));
-        QVERIFY(QRegularExpression("^[0-9a-f]{64}$").match(settings.value("token").toString()).hasMatch());
+        QVERIFY(settings["token"].toString().size() == 64 && QByteArray::fromHex(settings["token"].toString().toLatin1()).toHex() == settings["token"].toString());
         QCOMPARE(modeOf(installed() + "/config.json"), 0600);
         QVERIFY(!QFileInfo::exists(m_backups));
-        QVERIFY(VintrelleInstaller::installFrom(m_source, m_home->path("other"), m_backups));
+        QVERIFY(VintrelleInstaller::installFrom(m_source, m_home->path("other"), m_backups)); // each installation draws its own token
         QVERIFY(readObject(m_home->path("other/Remote Scripts/VintrelleBridge/config.json"))["token"] != settings["token"]);
-
         const QJsonObject kept{{"port", 50123}, {"token", "kept-token"}, {"extra", QJsonObject{{"k", QJsonArray{1, 2}}}}};
         installOldBridge(QJsonDocument(kept).toJson());
+        writeFile(m_home->path("checkout/bridge.py"), "working copy\n");
+        QVERIFY(QFile::remove(installed() + "/bridge.py") && QFile::link(m_home->path("checkout/bridge.py"), installed() + "/bridge.py"));
         const auto before = snapshot(installed());
         QVERIFY(VintrelleInstaller::installFrom(m_source, m_library)); // the default backups folder
         QCOMPARE(readObject(installed() + "/config.json"), kept);
         QCOMPARE(modeOf(installed() + "/config.json"), 0600);
-        QCOMPARE(readFile(installed() + "/bridge.py"), readFile(m_source + "/bridge.py"));
+        QCOMPARE(readFile(installed() + "/bridge.py") + readFile(m_home->path("checkout/bridge.py")), readFile(m_source + "/bridge.py") + "working copy\n");
         QCOMPARE(readFile(installed() + "/presets/a.json"), QByteArray("{}\n"));
         QCOMPARE(QFileInfo(installed() + "/notes-link").symLinkTarget(), installed() + "/notes.txt");
         const QString backups = VintrelleBridgeBackupsPath();
-        QVERIFY(backups.startsWith(m_home->data()));
         QCOMPARE(entries(backups).size(), 1);
         QCOMPARE(snapshot(backups + '/' + entries(backups).first()), before);
     }
-
-    // Links in an installed bridge are replaced, never written through: what they point at stays as it was.
-    void linksAreNotWrittenThrough_data()
-    {
-        QTest::addColumn<bool>("linkedFolder");
-        QTest::newRow("linked files") << false;
-        QTest::newRow("linked bridge folder") << true;
-    }
-    void linksAreNotWrittenThrough()
-    {
-        QFETCH(bool, linkedFolder);
-        const QString elsewhere = m_home->path("checkout");
-        writeFile(elsewhere + "/bridge.py", "working copy\n");
-        writeFile(elsewhere + "/config.json", "{\"token\": \"shared\"}");
-        QVERIFY(QDir().mkpath(m_library + "/Remote Scripts"));
-        if (linkedFolder) {
-            QVERIFY(QFile::link(elsewhere, installed()));
-        } else {
-            writeFile(installed() + "/__init__.py", "old init\n");
-            QVERIFY(QFile::link(elsewhere + "/bridge.py", installed() + "/bridge.py"));
-            QVERIFY(QFile::link(elsewhere + "/config.json", installed() + "/config.json"));
-        }
-        const auto outside = snapshot(elsewhere);
-        QVERIFY(VintrelleInstaller::installFrom(m_source, m_library, m_backups));
-        QCOMPARE(snapshot(elsewhere), outside);
-        QVERIFY(!QFileInfo(installed()).isSymLink() && !QFileInfo(installed() + "/bridge.py").isSymLink());
-        QCOMPARE(readObject(installed() + "/config.json"), (QJsonObject{{"token", "shared"}}));
-        QCOMPARE(modeOf(installed() + "/config.json"), 0600);
-    }
-    // The row's tag names the fault; expectedError empty: any platform text of our own making.
+    // The row's tag names the fault; the error is the system's own text.
     void failuresLeaveTheLibraryAsItWas_data()
     {
         QTest::addColumn<QString>("expectedError");
-        for (const char *tag : {"Remote Scripts is a file", "source lacks bridge.py", "bridge.py is a folder", "backups folder is a file"})
-            QTest::newRow(tag) << QString();
+        const auto platformText = [](int number) { return QString::fromLocal8Bit(std::generic_category().message(number)); };
         QTest::newRow("bridge holds a named pipe") << platformText(EINVAL);
-        QTest::newRow("destination is a dangling link") << platformText(ENOTDIR);
         // The old folder must come back from the backups, also from another file system (tmpfs /dev/shm).
         QTest::newRow("final move fails") << platformText(EBUSY);
         QTest::newRow("final move fails, backups elsewhere") << platformText(EBUSY);
@@ -266,22 +189,13 @@ private slots:
                 QSKIP("needs /dev/shm on a file system of its own");
             m_backups = shm.path() + "/backups";
         }
-        if (failure == "Remote Scripts is a file") writeFile(m_library + "/Remote Scripts", "not a folder");
-        else if (failure.endsWith("dangling link")) QVERIFY(QDir().mkpath(m_library + "/Remote Scripts") && QFile::link(m_home->path("gone"), installed()));
-        else installOldBridge("{\"token\": \"abc\", \"port\": 45900}");
-        if (failure == "source lacks bridge.py") QVERIFY(QFile::remove(m_source + "/bridge.py"));
-        if (failure == "bridge.py is a folder") QVERIFY(QFile::remove(installed() + "/bridge.py") && QDir().mkpath(installed() + "/bridge.py/inside"));
+        installOldBridge("{\"token\": \"abc\", \"port\": 45900}");
         if (failure.endsWith("named pipe")) QCOMPARE(::mkfifo(QFile::encodeName(installed() + "/pipe").constData(), 0600), 0);
-        if (failure == "backups folder is a file") writeFile(m_backups, "not a folder");
         const auto library = snapshot(m_library), backups = snapshot(m_backups), oldBridge = snapshot(installed());
-
         failFinalMove = failure.startsWith("final move");
         std::optional<QString> error;
         QVERIFY(!VintrelleInstaller::installFrom(m_source, m_library, m_backups, &error));
-        if (expectedError.isEmpty())
-            QVERIFY2(!error.value_or("").isEmpty() && *error != unreadableSettings && *error != couldNotInstall, qPrintable(error.value_or(none)));
-        else
-            QCOMPARE(error.value_or(none), expectedError);
+        QCOMPARE(error.value_or(none), expectedError);
         QCOMPARE(snapshot(m_library), library);
         QCOMPARE(snapshot(m_backups), backups);
         if (!failFinalMove) return;
@@ -292,99 +206,42 @@ private slots:
         QCOMPARE(snapshot(m_backups + '/' + entries(m_backups).first()), oldBridge);
         QCOMPARE(readObject(installed() + "/config.json").value("port"), QJsonValue(45900));
     }
-
     // The newest Live preferences leading to an existing folder win. Cells: "<Live folder>|<Library.cfg>"; %SECRET%, %DTD%: files outside.
     void detection_data()
     {
-        // expected: relative to the prefix's Documents, or none
-        addColumns<QStringList, QString>({"preferences", "expected"});
-        const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton"), olderCfg = libraryCfg("C:\\Users\\me\\Documents\\Older");
-        const QString older = "Live 12.0|" + olderCfg;
-        QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + olderCfg, "Live 11.3.2|" + good} << "Older";
-        QTest::newRow("two-digit major") << QStringList{"Live 9.7.7|" + good, "Live 10.1.30|" + olderCfg} << "Older";
+        addColumns<QStringList, QString>({"preferences", "expected"}); // expected: relative to the prefix's Documents, or none
+        const QString good = libraryCfg("C:\\Users\\me\\Documents\\Ableton"), older = "Live 12.0|" + libraryCfg("C:\\Users\\me\\Documents\\Older");
+        QTest::newRow("patch numbers") << QStringList{"Live 12.1.5|" + good, "Live 12.1.10|" + older.section('|', 1), "Live 11.3.2|" + good} << "Older";
         const QList<std::pair<const char *, QString>> unusable{
-            {"empty project path", libraryCfg("")},
-            {"values on other elements", "<Ableton><UserLibrary><ProjectPath Value=\"C:\\Users\\me\\Documents\\Ableton\"/><ProjectName Value=\"User Library\"/></UserLibrary></Ableton>"},
             {"malformed XML", QString(good).replace("</Ableton>", "")},
             {"folder missing", libraryCfg("C:\\Users\\me\\Documents\\Nowhere")},
-            {"not a Windows path", libraryCfg("Documents\\Ableton")},
-            {"unmapped drive", libraryCfg("E:\\Ableton")},
-            {"external entity", libraryCfg("&x;", "User Library", "<!DOCTYPE Ableton [<!ENTITY x SYSTEM \"file://%SECRET%\">]>").replace("&amp;x;", "&x;")},
-            {"external DTD", libraryCfg("&x;", "User Library", "<!DOCTYPE Ableton SYSTEM \"file://%DTD%\">").replace("&amp;x;", "&x;")},
-            {"parameter entity", libraryCfg("&x;", "User Library", "<!DOCTYPE Ableton [<!ENTITY % o SYSTEM \"file://%DTD%\"> %o;]>").replace("&amp;x;", "&x;")}};
+            {"external entity", libraryCfg("&x;", "<!DOCTYPE Ableton [<!ENTITY x SYSTEM \"file://%SECRET%\">]>")},
+            {"external DTD", libraryCfg("&x;", "<!DOCTYPE Ableton SYSTEM \"file://%DTD%\">")},
+            {"parameter entity", libraryCfg("&x;", "<!DOCTYPE Ableton [<!ENTITY % o SYSTEM \"file://%DTD%\"> %o;]>")}};
         for (const auto &[name, cfg] : unusable) QTest::newRow(name) << QStringList{older, "Live 13.0|" + cfg} << "Older";
-        QTest::newRow("not a Live folder") << QStringList{older, "Lives 13.0|" + good} << "Older";
-        QTest::newRow("internal entity") << QStringList{older, "Live 13.0|" + QString(libraryCfg("&x;", "User Library", "<!DOCTYPE Ableton [<!ENTITY x \"C:\\Users\\me\\Documents\\Ableton\">]>")).replace("&amp;x;", "&x;")} << "Ableton";
-        QTest::newRow("nothing") << QStringList() << none;
     }
     void detection()
     {
         QFETCH(QStringList, preferences); QFETCH(QString, expected);
-        const QString documents = wine() + "/drive_c/users/me/Documents";
+        const QString documents = m_home->home() + "/.wine/drive_c/users/me/Documents";
         QVERIFY(QDir().mkpath(documents + "/Ableton/User Library") && QDir().mkpath(documents + "/Older/User Library"));
         writeFile(m_home->path("secret.txt"), "C:\\Users\\me\\Documents\\Ableton");
         writeFile(m_home->path("outside.dtd"), "<!ENTITY x \"C:\\Users\\me\\Documents\\Ableton\">");
-        for (const QString &preference : preferences) {
-            QString cfg = preference.section('|', 1);
-            cfg.replace("%SECRET%", m_home->path("secret.txt")).replace("%DTD%", m_home->path("outside.dtd"));
-            writeFile(wine() + "/drive_c/users/me/AppData/Roaming/Ableton/" + preference.section('|', 0, 0) + "/Preferences/Library.cfg", cfg.toUtf8());
-        }
-        QCOMPARE(detected(), expected == none ? none : documents + '/' + expected + "/User Library");
+        for (const QString &preference : preferences)
+            writeFile(m_home->home() + "/.wine/drive_c/users/me/AppData/Roaming/Ableton/" + preference.section('|', 0, 0) + "/Preferences/Library.cfg",
+                      preference.section('|', 1).replace("%SECRET%", m_home->path("secret.txt")).replace("%DTD%", m_home->path("outside.dtd")).toUtf8());
+        QCOMPARE(VintrelleInstaller::detectedUserLibrary().value_or(none), expected == none ? none : documents + '/' + expected + "/User Library");
     }
-    void winePrefixesAndTheUserDefault()
+    // A failed installation from the menu says why and changes nothing (the settings window's test installs).
+    void installBridgeWithoutTheBridge()
     {
-        const QString chosen = m_home->path("prefixes/ableton");
-        qputenv("WINEPREFIX", QFile::encodeName(chosen + '/'));
-        const QString inStandard = addWineLive(wine(), "Live 11.3.2", "Standard");
-        QCOMPARE(detected(), inStandard); // ~/.wine is searched as well as $WINEPREFIX
-
-        // Other drive letters go through dosdevices; backslashes and a trailing one are fine.
-        QVERIFY(QDir().mkpath(m_home->path("music-disk/Ableton/User Library")) && QDir().mkpath(chosen + "/dosdevices"));
-        QVERIFY(QFile::link(m_home->path("music-disk"), chosen + "/dosdevices/d:"));
-        writeFile(chosen + "/drive_c/users/me/AppData/Roaming/Ableton/Live 12.0.5/Preferences/Library.cfg", libraryCfg("D:\\Ableton\\"));
-        addWineLive(wine(), "Live 12.0.5", "Standard 12"); // equal versions: $WINEPREFIX first
-        QCOMPARE(detected(), chosen + "/dosdevices/d:/Ableton/User Library");
-
-        // A remembered folder comes first while it exists.
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_library);
-        QCOMPARE(detected(), m_library);
-        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("gone"));
-        QCOMPARE(detected(), chosen + "/dosdevices/d:/Ableton/User Library");
-    }
-    void installBridge_data()
-    {
-        // chosen null: the chooser answers "cancelled"; message empty: cancelled, no result
-        addColumns<bool, QString, bool, QByteArray, QString>({"detected", "chosen", "sourcePresent", "existingSettings", "message"});
-        QTest::newRow("detected library") << true << QString() << true << QByteArray() << installedText;
-        QTest::newRow("chosen folder") << false << "Chosen" << true << QByteArray() << installedText;
-        QTest::newRow("chooser cancelled") << false << QString() << true << QByteArray() << QString();
-        QTest::newRow("chooser answers empty") << false << "" << true << QByteArray() << QString();
-        QTest::newRow("no bridge in the resources") << false << "Chosen" << false << QByteArray() << couldNotInstall;
-        QTest::newRow("unreadable settings") << false << "Chosen" << true << QByteArray("[]") << unreadableSettings;
-    }
-    void installBridge()
-    {
-        QFETCH(bool, detected); QFETCH(QString, chosen); QFETCH(bool, sourcePresent); QFETCH(QByteArray, existingSettings); QFETCH(QString, message);
-        const bool ok = message == installedText;
-        const QString chosenPath = m_home->path(chosen);
-        const QString library = detected ? addWineLive(wine(), "Live 12.0", "Ableton") : chosenPath;
-        if (!sourcePresent) QVERIFY(QDir(m_source).removeRecursively());
-        if (!existingSettings.isEmpty()) writeFile(chosenPath + "/Remote Scripts/VintrelleBridge/config.json", existingSettings);
+        QVERIFY(QDir(m_source).removeRecursively());
         const auto before = snapshot(m_home->path());
-        int chooserCalls = 0;
-        const auto answer = recordAnswer([&](VintrelleReply reply) {
-            VintrelleInstaller::installBridge([&]() -> std::optional<QString> {
-                ++chooserCalls;
-                return chosen.isNull() ? std::nullopt : std::optional(chosen.isEmpty() ? chosen : chosenPath);
-            }, reply);
-        });
+        const auto answer = recordAnswer([&](VintrelleReply reply) { VintrelleInstaller::installBridge([&]() -> std::optional<QString> { return m_library; }, reply); });
         QCOMPARE(answer->calls, 1);
-        QCOMPARE(chooserCalls, detected ? 0 : 1);
-        QCOMPARE(answer->result, message.isEmpty() ? std::nullopt : std::optional(QJsonObject{{"ok", ok}, {"message", message}}));
-        QCOMPARE(answer->error.value_or(none), message.isEmpty() ? "Installation cancelled. Your files were not changed." : ok ? none : message);
-        QCOMPARE(QSettings("Vintrelle", "Vintrelle").value("VintrelleUserLibrary").toString(), ok ? library : QString());
-        if (ok) QVERIFY(QFileInfo(library + "/Remote Scripts/VintrelleBridge/config.json").isFile());
-        else QCOMPARE(snapshot(m_home->path()), before);
+        QCOMPARE(answer->result, std::optional(QJsonObject{{"ok", false}, {"message", couldNotInstall}}));
+        QCOMPARE(answer->error, std::optional(couldNotInstall));
+        QCOMPARE(snapshot(m_home->path()), before);
     }
 };
 
