@@ -438,6 +438,18 @@ private slots:
         QCOMPARE(saved["theme"].toString() + ' ' + QString::number(saved["categories"].toArray().size()), "dark 2");
         QCOMPARE(saved["categories"][0], QJsonValue(category));
     }
+    // A library that is a link (a synced folder) stays a link; the save replaces its target.
+    void saveThroughALinkReplacesItsTarget()
+    {
+        const QString target = m_dir->filePath("synced/library.json");
+        writeFile(target, compact(stateWith({categoryObject("A", "A")})));
+        QVERIFY(QDir().mkpath(QFileInfo(m_path).path()) && QFile::link(target, m_path));
+        VintrelleNativeStore store(m_path);
+        QVERIFY(store.read(nullptr) && store.perform({{"op", "rename"}, {"id", "A"}, {"name", "Renamed"}}, nullptr));
+        QVERIFY(QFileInfo(m_path).isSymLink());
+        QCOMPARE(QJsonDocument::fromJson(readFile(target)).object(), *store.state());
+        QCOMPARE(QDir(QFileInfo(target).path()).entryList(QDir::Files | QDir::Hidden), QStringList{"library.json"});
+    }
     void historyKeepsTwentyAndRedoEmpties()
     {
         for (int i = 0; i < 25; ++i) QCOMPARE(run({{"op", "addCategory"}, {"name", QString::number(i)}}), VintrelleError());

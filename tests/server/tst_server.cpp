@@ -2,6 +2,7 @@
 #include "VintrelleHttpRequest.h"
 #include "VintrelleServer.h"
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTcpSocket>
 
@@ -134,6 +135,25 @@ private slots:
         // A head far beyond the limit, still being sent when the refusal comes, gets the refusal.
         QCOMPARE(exchange(m_port, "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\nX-Pad: " + QByteArray(200000, 'a')), failed(431));
         QCOMPARE(get(m_port, "/"), indexAnswer);
+    }
+    // A client trickling its head a byte at a time is dropped unanswered at the head deadline, long before it would finish.
+    void tricklingClientIsDropped()
+    {
+        const QByteArray head = "GET / HTTP/1.1\r\nHost: 127.0.0.1:" + QByteArray::number(m_port) + "\r\nX-Slow: " + QByteArray(100, 'a');
+        QTcpSocket slow;
+        QVERIFY(connectTo(slow, m_port));
+        QElapsedTimer timer;
+        timer.start();
+        qsizetype sent = 0;
+        QByteArray received;
+        while (slow.state() == QAbstractSocket::ConnectedState && sent < head.size()) {
+            slow.write(head.mid(sent++, 1));
+            slow.waitForReadyRead(200);
+            received += slow.readAll();
+        }
+        bool closed = false;
+        QCOMPARE(received + readToEnd(slow, &closed), QByteArray());
+        QVERIFY2(closed && sent < head.size() && timer.elapsed() >= 1900, qPrintable(QString("%1 bytes in %2 ms").arg(sent).arg(timer.elapsed())));
     }
     // stop() closes the listener; the port can be taken again, and a taken port is an error.
     void stopAndRestart()

@@ -111,6 +111,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!evaluate("window.rebound").isNull(), 20000);
         QCOMPARE(evaluate("window.rebound").toString(), QString("403 Request failed (403)."));
     }
+    // The shipped launcher page shows where the bridge is, never its token.
+    void shippedPageKeepsTheTokenToItself()
+    {
+        VintrelleServer server(VintrelleServer::defaultResourcePath(), m_server->configPaths());
+        QVERIFY(server.startOnPort(0));
+        QVERIFY(load(QUrl(QString("http://127.0.0.1:%1/").arg(server.port()))));
+        const QString expected = "The Ableton connection is configured at http://127.0.0.1:45873.";
+        QTRY_COMPARE_WITH_TIMEOUT(evaluate("document.getElementById('bridge-status').textContent").toString(), expected, 10000);
+        QVERIFY(!evaluate("document.documentElement.outerHTML").toString().contains(secret));
+    }
 };
 
 int main(int argc, char **argv)
