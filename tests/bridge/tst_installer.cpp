@@ -105,7 +105,11 @@ private slots:
         QVERIFY(QDir().mkpath(m_library));
         m_backups = m_home->path("backups");
     }
-    void cleanup() { failFinalMove = false; }
+    void cleanup()
+    {
+        failFinalMove = false;
+        qunsetenv("WINEPREFIX");
+    }
 
     // Settings the program refuses are never kept by an installation either: that bridge could not be reached.
     void sharedConfigurationCases_data()
@@ -231,6 +235,20 @@ private slots:
             writeFile(m_home->home() + "/.wine/drive_c/users/me/AppData/Roaming/Ableton/" + preference.section('|', 0, 0) + "/Preferences/Library.cfg",
                       preference.section('|', 1).replace("%SECRET%", m_home->path("secret.txt")).replace("%DTD%", m_home->path("outside.dtd")).toUtf8());
         QCOMPARE(VintrelleInstaller::detectedUserLibrary().value_or(none), expected == none ? none : documents + '/' + expected + "/User Library");
+    }
+    // $WINEPREFIX is searched besides ~/.wine, other drives go through dosdevices, and a remembered folder comes first while it exists.
+    void winePrefixesAndTheUserDefault()
+    {
+        const QString chosen = m_home->path("prefixes/ableton"), onDiskD = chosen + "/dosdevices/d:/Ableton/User Library";
+        qputenv("WINEPREFIX", QFile::encodeName(chosen + '/'));
+        QVERIFY(QDir().mkpath(m_home->path("music-disk/Ableton/User Library")) && QDir().mkpath(chosen + "/dosdevices"));
+        QVERIFY(QFile::link(m_home->path("music-disk"), chosen + "/dosdevices/d:"));
+        writeFile(chosen + "/drive_c/users/me/AppData/Roaming/Ableton/Live 12.0.5/Preferences/Library.cfg", libraryCfg("D:\\Ableton\\").toUtf8());
+        QCOMPARE(VintrelleInstaller::detectedUserLibrary().value_or(none), onDiskD);
+        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_library);
+        QCOMPARE(VintrelleInstaller::detectedUserLibrary().value_or(none), m_library);
+        QSettings("Vintrelle", "Vintrelle").setValue("VintrelleUserLibrary", m_home->path("gone"));
+        QCOMPARE(VintrelleInstaller::detectedUserLibrary().value_or(none), onDiskD);
     }
     // A failed installation from the menu says why and changes nothing (the settings window's test installs).
     void installBridgeWithoutTheBridge()
