@@ -4,6 +4,7 @@
 #include "VintrelleGestureRecognizer.h"
 #include "VintrelleGlobalInput.h"
 #include "VintrelleTestSupport.h"
+#include "VintrelleWindowAnchor.h"
 
 #include <QRegularExpression>
 
@@ -101,6 +102,19 @@ private slots:
         QCOMPARE(VintrelleWindowFrameForTopLeft({300, 200}, {1919, 1000}, desk, 0), QRect(1620, 840, 300, 200));
         QCOMPARE(VintrelleWindowFrameForTopLeft({300, 200}, {1920, 1000}, desk, 0), QRect(1920, 824, 300, 200));
         QCOMPARE(VintrelleWindowFrameForTopLeft({300, 200}, {5, 5}, {}, 0), QRect(5, 5, 300, 200)); // no screens known
+    }
+    // Secondary windows open where the quick menu stood, and follow the last one the user moved.
+    void windowAnchor()
+    {
+        VintrelleWindowAnchor anchor;
+        QCOMPARE(anchor.secondaryWindowAnchor(std::nullopt, {7, 7}), QPoint(7, 7)); // nothing known: the pointer
+        anchor.menuRequestedAt({100, 100});
+        QCOMPARE(anchor.secondaryWindowAnchor(std::nullopt, {7, 7}), QPoint(100, 100));
+        QCOMPARE(anchor.secondaryWindowAnchor(QPoint(90, 80), {7, 7}), QPoint(90, 80)); // the menu on screen, nudged by placement
+        anchor.rememberNativeWindowPosition({300, 300});
+        QCOMPARE(anchor.mainMenuPoint({7, 7}), QPoint(310, 320)); // the menu keeps its offset from the moved window
+        anchor.menuRequestedAt({50, 50});
+        QCOMPARE(anchor.secondaryWindowAnchor(std::nullopt, {7, 7}), QPoint(50, 50)); // a new request forgets the old frame
     }
 };
 
