@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QLineEdit>
 
-
 namespace {
 
 constexpr int limitCategories = 2000;
@@ -72,7 +71,9 @@ void updateLibrary(benchmark::State &state)
 // From the click on "Rename" through the prompt and the saved file to the updated row.
 void renameFromClick(benchmark::State &state)
 {
-    EditorHarness h(limitLibrary());
+    VintrelleTestHome home;
+    home.apply();
+    EditorHarness h(home.libraryPath(), limitLibrary());
     if (!h.ok) {
         state.SkipWithError("the library was not taken");
         return;
