@@ -53,6 +53,15 @@ inline QJsonObject categoryObject(const QString &id, const QString &name, const 
     return {{"id", id}, {"name", name}, {"parentId", parentId}, {"entries", entries}};
 }
 
+// `count` categories named "Level", ids L0, L1 and so on, each the parent of the next.
+inline QJsonArray chainCategories(int count)
+{
+    QJsonArray list;
+    for (int level = 0; level < count; ++level)
+        list.append(categoryObject(QStringLiteral("L%1").arg(level), "Level", level == 0 ? QJsonValue() : QJsonValue(QStringLiteral("L%1").arg(level - 1))));
+    return list;
+}
+
 inline QJsonObject stateWith(const QJsonArray &categories)
 {
     return {{"nativeVersion", 1}, {"categories", categories}, {"bridgeUrl", "http://127.0.0.1:45873"}, {"token", ""}};

@@ -15,14 +15,6 @@ namespace {
 const QString categoriesMessage = "This library contains invalid categories.", pluginsMessage = "This library contains invalid or duplicate plug-ins.";
 const QString hierarchyMessage = "This library contains an invalid folder hierarchy.", fileMessage = "Choose a supported Vintrelle library file.";
 
-QJsonArray chain(int levels)
-{
-    QJsonArray list;
-    for (int level = 0; level < levels; ++level)
-        list.append(categoryObject(QStringLiteral("L%1").arg(level), "Level", level == 0 ? QJsonValue() : QJsonValue(QStringLiteral("L%1").arg(level - 1))));
-    return list;
-}
-
 QJsonArray oneCategory(const QJsonObject &category) { return {category}; }
 QJsonArray oneEntry(const QJsonObject &entry) { return {categoryObject("C", "Category", QJsonValue(), {entry})}; }
 
@@ -131,7 +123,7 @@ private slots:
         const QList<std::tuple<const char *, int, std::function<QJsonArray(int)>, QString>> limits{
             {"categories", 2000, [](int n) { return generatedCategories(n, 0); }, fileMessage},
             {"plug-ins", 20000, [](int n) { return generatedCategories(7, n); }, pluginsMessage},
-            {"levels", 64, chain, hierarchyMessage},
+            {"levels", 64, chainCategories, hierarchyMessage},
             {"name", 500, [](int n) { return oneCategory(categoryObject("A", QString(n, 'n'))); }, categoriesMessage},
             {"category id", 200, [](int n) { return oneCategory(categoryObject(QString(n, 'i'), "A")); }, categoriesMessage},
             {"label", 500, [](int n) { return oneEntry(entryObject("E", QString(n, 'l'), "u")); }, pluginsMessage},
@@ -172,7 +164,7 @@ private slots:
         // Plug-ins added and removed cross the limit of 20,000 back and forth.
         QTest::newRow("at the plug-in limit") << generatedCategories(200, 20000) << 60 << QList<int>{3, 3, 3, 7, 0, 2, 10};
         // New and re-parented categories cross the limit of 64 levels.
-        QJsonArray deep = chain(62);
+        QJsonArray deep = chainCategories(62);
         for (const QJsonValue &category : generatedCategories(8, 40)) deep.append(category);
         QTest::newRow("deep hierarchy") << deep << 1000 << QList<int>{0, 1, 4, 4, 5, 8, 9, 9};
     }

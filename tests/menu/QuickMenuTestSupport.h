@@ -1,6 +1,6 @@
 #pragma once
 
-// Libraries and read-back helpers shared by the quick menu tests and benchmarks.
+// Libraries and menu helpers shared by the quick menu and window tests and the benchmarks.
 
 #include "VintrelleTestSupport.h"
 
@@ -31,9 +31,9 @@ inline QJsonArray limitsCategories()
     return categories;
 }
 
-inline QAction *actionTitled(QMenu *menu, const QString &title)
+inline QAction *actionTitled(const QList<QAction *> &actions, const QString &title)
 {
-    for (QAction *action : menu->actions())
+    for (QAction *action : actions)
         if (action->text() == title)
             return action;
     return nullptr;

@@ -17,7 +17,7 @@ struct ReleaseCounter : QObject
     bool eventFilter(QObject *, QEvent *event) override { count += event->type() == QEvent::MouseButtonRelease; return false; }
 };
 
-static QPoint centreOf(QMenu *menu, const QString &title) { return menu->actionGeometry(actionTitled(menu, title)).center(); }
+static QPoint centreOf(QMenu *menu, const QString &title) { return menu->actionGeometry(actionTitled(menu->actions(), title)).center(); }
 
 // The rows a presented menu shows, each sub-menu opened and read too; `wasLazy` turns false when a
 // sub-menu held rows before it was opened. A title whose "&" would make a mnemonic reads back marked.
@@ -161,7 +161,7 @@ private slots:
         ReleaseCounter releases;
         rowMenu->installEventFilter(&releases);
         QTest::qWait(waitMilliseconds);
-        rowMenu->setActiveAction(actionTitled(rowMenu, "DELETE"));
+        rowMenu->setActiveAction(actionTitled(rowMenu->actions(), "DELETE"));
         if (pressFirst)
             QTest::mousePress(rowMenu, Qt::RightButton, {}, centreOf(rowMenu, "DELETE"));
         QTest::mouseRelease(rowMenu, Qt::RightButton, {}, centreOf(rowMenu, "DELETE"));

@@ -50,7 +50,7 @@ struct OtherClient
 };
 
 static bool movePointer(const QPoint &p) { return xdotool(QStringLiteral("mousemove %1 %2").arg(p.x()).arg(p.y())); }
-static QPoint rowCentre(QMenu *menu, const QString &title) { return menu->mapToGlobal(menu->actionGeometry(actionTitled(menu, title)).center()); }
+static QPoint rowCentre(QMenu *menu, const QString &title) { return menu->mapToGlobal(menu->actionGeometry(actionTitled(menu->actions(), title)).center()); }
 
 // Where the X server has the window, as xdotool reports it.
 static QPoint serverPosition(QWidget *window)
@@ -144,7 +144,7 @@ class TestX11Platform : public QObject
     // Moves the pointer onto a row of `menu` and clicks `button` there.
     bool clickRow(QMenu *menu, const QString &title, int button)
     {
-        if (!menu || !actionTitled(menu, title) || !movePointer(rowCentre(menu, title)))
+        if (!menu || !actionTitled(menu->actions(), title) || !movePointer(rowCentre(menu, title)))
             return false;
         QTest::qWait(100);
         return xdotool(QStringLiteral("click %1").arg(button));
@@ -307,7 +307,7 @@ private slots:
         QTRY_COMPARE(m_events, QStringList{"shown 250,120"});
         if (!submenu.isEmpty()) {
             QVERIFY(clickRow(menu, submenu, 1));
-            menu = actionTitled(menu, submenu)->menu();
+            menu = actionTitled(menu->actions(), submenu)->menu();
             QTRY_VERIFY(menu->isVisible());
             QTest::qWait(100);
         }

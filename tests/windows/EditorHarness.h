@@ -11,6 +11,7 @@
 #include "VintrelleNativeNamePrompt.h"
 #include "VintrelleNativeStore.h"
 #include "VintrelleTestSupport.h"
+#include "menu/QuickMenuTestSupport.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -74,12 +75,6 @@ inline QString shownOutline(const QAbstractItemModel *model, const QModelIndex &
         parts << (inner.isEmpty() ? index.data().toString() : QStringLiteral("%1[%2]").arg(index.data().toString(), inner));
     }
     return parts.join(' ');
-}
-
-inline QAction *actionNamed(const QList<QAction *> &actions, const QString &title)
-{
-    const auto found = std::find_if(actions.begin(), actions.end(), [&](QAction *action) { return action->text() == title; });
-    return found == actions.end() ? nullptr : *found;
 }
 
 // A real store at `path` holding `categories`, behind the command router.
@@ -155,8 +150,8 @@ struct EditorHarness : LibraryHarness
             const QJsonObject request{{"op", argument}, {"id", id}, {"name", editor.editModel().node(id)->title}, {"returnToBrowse", true}};
             VintrelleEditCommand(&quickMenu, "QUICK", &entry, request)->trigger();
         } else if (verb == "menu" || verb == "move" || verb == "moveoff") {
-            QAction *moveTo = actionNamed(editor.contextMenu()->actions(), "Move to");
-            QAction *item = actionNamed(verb == "menu" ? editor.contextMenu()->actions() : moveTo && moveTo->menu() ? moveTo->menu()->actions() : QList<QAction *>(), argument);
+            QAction *moveTo = actionTitled(editor.contextMenu()->actions(), "Move to");
+            QAction *item = actionTitled(verb == "menu" ? editor.contextMenu()->actions() : moveTo && moveTo->menu() ? moveTo->menu()->actions() : QList<QAction *>(), argument);
             QVERIFY2(item && item->isEnabled() == (verb != "moveoff"), qPrintable(step));
             item->trigger();
         } else if (verb == "drag") { // past the drag distance, then over the middle or the lower edge of a row

@@ -127,8 +127,8 @@ private slots:
         QVERIFY(question ? QTest::qWaitFor([&] { return question->seen; }) : !QApplication::activeModalWidget());
         QTRY_COMPARE(harness.status(), status);
         QCOMPARE(titledOutline(harness.saved()), titledOutline(answer == "Replace" ? otherLibrary : changes ? QJsonArray() : ownLibrary));
-        QVERIFY(actionNamed(harness.settings.actions(), "Undo"));
-        actionNamed(harness.settings.actions(), "Undo")->trigger();
+        QVERIFY(actionTitled(harness.settings.actions(), "Undo"));
+        actionTitled(harness.settings.actions(), "Undo")->trigger();
         QCOMPARE(harness.status(), changes ? "Last edit undone." : "Nothing to undo.");
         QCOMPARE(harness.saved(), ownLibrary);
     }

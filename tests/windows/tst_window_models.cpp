@@ -3,15 +3,6 @@
 
 namespace {
 
-// `count` categories, each the parent of the next.
-QJsonArray chainCategories(int count)
-{
-    QString outline;
-    for (int level = 0; level < count; ++level)
-        outline += QStringLiteral("L%1=Level[").arg(level);
-    return library(outline + QString(count, ']'));
-}
-
 // The rows the list shows with `expanded` open, top to bottom.
 QStringList visibleRows(const VintrelleEditModel &model, const QSet<QString> &expanded, const QString &parent = {})
 {
